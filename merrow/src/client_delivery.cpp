@@ -1,0 +1,253 @@
+#include "client_delivery.h"
+
+namespace merrow::detail {
+
+ClientDelivery::ClientDelivery(DeliveryStrand strand, size_t maxHeld, size_t maxHeldBytes)
+    : m_strand(std::move(strand)), m_held(maxHeld, maxHeldBytes)
+{
+}
+
+ClientDelivery::~ClientDelivery()
+{
+    // Subscriptions left when the session ends without free().
+    for (auto& s : m_messageSubs)
+        s->listener->release();
+    for (auto& s : m_statusSubs)
+        s->listener->release();
+}
+
+void ClientDelivery::setOverflowHandler(std::function<void(const std::string&)> handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_onOverflow = std::move(handler);
+}
+
+void ClientDelivery::setStrand(DeliveryStrand strand)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_strand = std::move(strand);
+}
+
+DeliveryStrand ClientDelivery::strand() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_strand;
+}
+
+bool ClientDelivery::runningHere() const
+{
+    return strand().running_in_this_thread();
+}
+
+template <class L>
+bool ClientDelivery::addTo(std::vector<std::shared_ptr<Subscription<L>>>& list, L* listener)
+{
+    for (auto& s : list)
+        if (s->listener == listener)
+            return false;
+    list.push_back(std::make_shared<Subscription<L>>(listener));
+    return true;
+}
+
+template <class L>
+std::shared_ptr<ClientDelivery::Subscription<L>>
+ClientDelivery::removeFrom(std::vector<std::shared_ptr<Subscription<L>>>& list, L* listener)
+{
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if ((*it)->listener == listener) {
+            auto s = *it;
+            s->active.store(false, std::memory_order_release);
+            list.erase(it);
+            return s;
+        }
+    }
+    return nullptr;
+}
+
+void ClientDelivery::subscribe(IUserMessageListener* listener)
+{
+    if (!listener || m_freed.load(std::memory_order_acquire))
+        return;
+    listener->addRef();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!addTo(m_messageSubs, listener)) {
+        listener->release();  // never the last: the subscription holds one
+        return;
+    }
+    // Held messages go to the new listener ahead of anything later.
+    if (!m_held.empty())
+        scheduleLocked();
+}
+
+void ClientDelivery::unsubscribe(IUserMessageListener* listener)
+{
+    std::shared_ptr<MessageSub> gone;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        gone = removeFrom(m_messageSubs, listener);
+    }
+    if (gone)
+        gone->listener->release();
+}
+
+void ClientDelivery::subscribe(IUserSessionStatusListener* listener)
+{
+    if (!listener || m_freed.load(std::memory_order_acquire))
+        return;
+    listener->addRef();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!addTo(m_statusSubs, listener))
+        listener->release();
+}
+
+void ClientDelivery::unsubscribe(IUserSessionStatusListener* listener)
+{
+    std::shared_ptr<StatusSub> gone;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        gone = removeFrom(m_statusSubs, listener);
+    }
+    if (gone)
+        gone->listener->release();
+}
+
+void ClientDelivery::postMessage(std::unique_ptr<FieldGroup> message, size_t bytes)
+{
+    if (!message || m_freed.load(std::memory_order_acquire))
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Item item;
+    item.message = std::move(message);
+    item.bytes = bytes;
+    m_queue.push_back(std::move(item));
+    scheduleLocked();
+}
+
+void ClientDelivery::postStatus(int code, int messageCode, std::string reason)
+{
+    if (m_freed.load(std::memory_order_acquire))
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Item item;
+    item.code = code;
+    item.messageCode = messageCode;
+    item.reason = std::move(reason);
+    m_queue.push_back(std::move(item));
+    scheduleLocked();
+}
+
+void ClientDelivery::scheduleLocked()
+{
+    if (m_scheduled)
+        return;
+    m_scheduled = true;
+    asio::post(m_strand, [self = shared_from_this()] { self->drain(); });
+}
+
+size_t ClientDelivery::heldCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_held.size();
+}
+
+void ClientDelivery::drain()
+{
+    for (;;) {
+        std::unique_ptr<FieldGroup> message;
+        std::unique_ptr<SessionStatus> status;
+        std::vector<std::shared_ptr<MessageSub>> messageSubs;
+        std::vector<std::shared_ptr<StatusSub>> statusSubs;
+        std::function<void(const std::string&)> overflow;
+        std::string overflowReason;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_freed.load(std::memory_order_acquire)) {
+                m_scheduled = false;
+                return;
+            }
+            if (!m_messageSubs.empty() && !m_held.empty()) {
+                auto held = m_held.takeAll();
+                // Back to the front of the queue, in order, ahead of later arrivals.
+                for (auto it = held.rbegin(); it != held.rend(); ++it) {
+                    Item item;
+                    item.message = std::move(*it);
+                    m_queue.push_front(std::move(item));
+                }
+            }
+            if (m_queue.empty()) {
+                m_scheduled = false;
+                return;
+            }
+            Item item = std::move(m_queue.front());
+            m_queue.pop_front();
+            if (item.message) {
+                if (m_messageSubs.empty()) {
+                    HoldStatus held = m_held.push(std::move(item.message), item.bytes);
+                    if (!held.ok() && !m_overflowReported) {
+                        m_overflowReported = true;
+                        overflow = m_onOverflow;
+                        overflowReason = held.reason;
+                    }
+                } else {
+                    message = std::move(item.message);
+                    messageSubs = m_messageSubs;
+                    for (auto& s : messageSubs)
+                        s->listener->addRef();
+                }
+            } else {
+                status = std::make_unique<SessionStatus>(item.code, item.messageCode, std::move(item.reason));
+                statusSubs = m_statusSubs;
+                for (auto& s : statusSubs)
+                    s->listener->addRef();
+            }
+        }
+        if (overflow)
+            overflow(overflowReason);
+        for (auto& s : messageSubs) {
+            if (!m_freed.load(std::memory_order_acquire) && s->active.load(std::memory_order_acquire)) {
+                try {
+                    s->listener->update(m_handle, message.get());
+                } catch (...) {
+                    // An application's exception ends at the transport's edge.
+                }
+            }
+            s->listener->release();
+        }
+        for (auto& s : statusSubs) {
+            if (!m_freed.load(std::memory_order_acquire) && s->active.load(std::memory_order_acquire)) {
+                try {
+                    s->listener->update(m_handle, status.get());
+                } catch (...) {
+                }
+            }
+            s->listener->release();
+        }
+    }
+}
+
+void ClientDelivery::free(std::function<void()> last)
+{
+    m_freed.store(true, std::memory_order_release);
+    std::vector<std::shared_ptr<MessageSub>> messageSubs;
+    std::vector<std::shared_ptr<StatusSub>> statusSubs;
+    DeliveryStrand strand = this->strand();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        messageSubs.swap(m_messageSubs);
+        statusSubs.swap(m_statusSubs);
+        m_queue.clear();
+        m_held.clear();
+    }
+    for (auto& s : messageSubs) {
+        s->active.store(false, std::memory_order_release);
+        s->listener->release();
+    }
+    for (auto& s : statusSubs) {
+        s->active.store(false, std::memory_order_release);
+        s->listener->release();
+    }
+    if (last)
+        asio::post(strand, [self = shared_from_this(), last = std::move(last)] { last(); });
+}
+
+} // namespace merrow::detail

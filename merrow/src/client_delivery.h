@@ -1,0 +1,128 @@
+#pragma once
+// The delivery side of one client session: its listeners, the queue of messages and
+// status reports on their way to them, and the messages held while no message
+// listener is subscribed.
+//
+// Everything reaches the application on one strand, in the order it was posted.
+// Messages that find no message listener are held and go, oldest first, to the next
+// listener that subscribes (also when one listener replaces another); status reports
+// pass them. More held than the bound calls the overflow handler once: the session
+// is then expired.
+//
+// [Threading] subscribe, unsubscribe, post*, setStrand and free may be called from
+// any thread, also from inside a callback. Callbacks run on the strand, one at a
+// time, with no lock of this class held.
+// [Lifetime] Listeners are held with one reference per subscription and one more for
+// the length of each delivery. After free() no callback starts.
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <asio.hpp>
+
+#include "field_group.h"
+#include "inbound_sequencer.h"
+#include "merrow/listeners.h"
+
+namespace merrow::detail {
+
+using DeliveryStrand = asio::strand<asio::io_context::executor_type>;
+
+// The status object handed to status listeners.
+class SessionStatus final : public ISessionStatus {
+public:
+    SessionStatus(int code, int messageCode, std::string reason)
+        : m_code(code), m_messageCode(messageCode), m_reason(std::move(reason))
+    {
+    }
+    int getStatusCode() const override { return m_code; }
+    int getMessageCode() const override { return m_messageCode; }
+    const char* getReasonText() const override { return m_reason.c_str(); }
+
+private:
+    int m_code;
+    int m_messageCode;
+    std::string m_reason;
+};
+
+class ClientDelivery : public std::enable_shared_from_this<ClientDelivery> {
+public:
+    ClientDelivery(DeliveryStrand strand, size_t maxHeld = HoldQueue<int>::kDefaultMaxItems,
+                   size_t maxHeldBytes = HoldQueue<int>::kDefaultMaxBytes);
+    ~ClientDelivery();
+    ClientDelivery(const ClientDelivery&) = delete;
+    ClientDelivery& operator=(const ClientDelivery&) = delete;
+
+    // The session object handed to callbacks; set once before anything is posted.
+    void setHandle(IUserSession* handle) { m_handle = handle; }
+    // Called once, on the strand, when the held messages pass the bound.
+    void setOverflowHandler(std::function<void(const std::string&)> handler);
+
+    // A price session logged in by session delivers on its trade session's strand.
+    void setStrand(DeliveryStrand strand);
+    DeliveryStrand strand() const;
+    // True inside a callback of this delivery (or of another session on its strand).
+    bool runningHere() const;
+
+    void subscribe(IUserMessageListener* listener);
+    void unsubscribe(IUserMessageListener* listener);
+    void subscribe(IUserSessionStatusListener* listener);
+    void unsubscribe(IUserSessionStatusListener* listener);
+
+    // `bytes` is the message's size on the wire, counted against the hold bound.
+    void postMessage(std::unique_ptr<FieldGroup> message, size_t bytes);
+    void postStatus(int code, int messageCode, std::string reason);
+
+    // No callback starts after this returns (except the one in progress); drops the
+    // listeners and what waits, then runs `last` on the strand once the callback in
+    // progress has returned.
+    void free(std::function<void()> last);
+
+    // For tests: messages held now.
+    size_t heldCount() const;
+
+private:
+    struct Item {
+        std::unique_ptr<FieldGroup> message;  // null: a status report
+        size_t bytes = 0;
+        int code = 0;
+        int messageCode = 0;
+        std::string reason;
+    };
+    template <class L>
+    struct Subscription {
+        L* listener;
+        std::atomic<bool> active{true};
+        explicit Subscription(L* l) : listener(l) {}
+    };
+    using MessageSub = Subscription<IUserMessageListener>;
+    using StatusSub = Subscription<IUserSessionStatusListener>;
+
+    void scheduleLocked();
+    void drain();
+    template <class L>
+    static bool addTo(std::vector<std::shared_ptr<Subscription<L>>>& list, L* listener);
+    template <class L>
+    static std::shared_ptr<Subscription<L>> removeFrom(std::vector<std::shared_ptr<Subscription<L>>>& list,
+                                                       L* listener);
+
+    IUserSession* m_handle = nullptr;
+    std::atomic<bool> m_freed{false};
+
+    mutable std::mutex m_mutex;
+    DeliveryStrand m_strand;
+    std::vector<std::shared_ptr<MessageSub>> m_messageSubs;
+    std::vector<std::shared_ptr<StatusSub>> m_statusSubs;
+    std::deque<Item> m_queue;
+    HoldQueue<std::unique_ptr<FieldGroup>> m_held;
+    bool m_scheduled = false;
+    bool m_overflowReported = false;
+    std::function<void(const std::string&)> m_onOverflow;
+};
+
+} // namespace merrow::detail

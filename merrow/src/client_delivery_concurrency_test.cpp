@@ -1,0 +1,135 @@
+// The delivery queue of a session on its own small context: held messages, status
+// reports passing them, the hold bound, listener exceptions and free().
+
+#include "client_delivery.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "client_test_support.h"
+
+namespace merrow::detail {
+namespace {
+
+using namespace merrow::testing;
+
+class DeliveryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (int i = 0; i < 2; ++i)
+            threads.emplace_back([this] { io.run(); });
+        log = std::make_shared<Recorder>();
+        messages = new MessageRecorder(log);
+        statuses = new StatusRecorder(log);
+    }
+    void TearDown() override
+    {
+        delivery.reset();
+        work.reset();
+        for (auto& t : threads)
+            t.join();
+        messages->release();
+        statuses->release();
+    }
+    std::shared_ptr<ClientDelivery> make(size_t maxHeld = 1000)
+    {
+        delivery = std::make_shared<ClientDelivery>(asio::make_strand(io), maxHeld);
+        return delivery;
+    }
+    static std::unique_ptr<FieldGroup> text(const std::string& t)
+    {
+        auto m = std::make_unique<FieldGroup>();
+        m->setValue(IFixDefs::FLDTAG_TEXT, t.c_str());
+        return m;
+    }
+
+    asio::io_context io;
+    std::unique_ptr<asio::executor_work_guard<asio::io_context::executor_type>> work =
+        std::make_unique<asio::executor_work_guard<asio::io_context::executor_type>>(io.get_executor());
+    std::vector<std::thread> threads;
+    std::shared_ptr<ClientDelivery> delivery;
+    std::shared_ptr<Recorder> log;
+    MessageRecorder* messages = nullptr;
+    StatusRecorder* statuses = nullptr;
+};
+
+TEST_F(DeliveryTest, StatusReportsPassHeldMessagesWhichWaitForTheNextListener)
+{
+    auto d = make();
+    d->subscribe(statuses);
+    d->postMessage(text("a"), 10);
+    d->postStatus(2, 1, "");
+    d->postMessage(text("b"), 10);
+    ASSERT_TRUE(log->waitFor(statusText(2, 1)));
+    ASSERT_TRUE(eventually([&] { return d->heldCount() == 2; }));
+    d->subscribe(messages);
+    d->subscribe(messages);  // once only
+    d->postMessage(text("c"), 10);
+    ASSERT_TRUE(log->waitFor("msg:c"));
+    EXPECT_EQ((std::vector<std::string>{statusText(2, 1), "msg:a", "msg:b", "msg:c"}), log->events());
+}
+
+TEST_F(DeliveryTest, PassingTheHoldBoundCallsTheOverflowHandlerOnce)
+{
+    auto d = make(3);
+    std::atomic<int> calls{0};
+    std::string reason;
+    d->setOverflowHandler([&](const std::string& r) {
+        reason = r;
+        ++calls;
+    });
+    for (int i = 0; i < 6; ++i)
+        d->postMessage(text("m"), 10);
+    ASSERT_TRUE(eventually([&] { return calls.load() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(1, calls.load());
+    EXPECT_EQ(3u, d->heldCount());
+    EXPECT_NE(std::string::npos, reason.find("no listener")) << reason;
+}
+
+TEST_F(DeliveryTest, AThrowingListenerDoesNotStopTheOthers)
+{
+    auto d = make();
+    auto* thrower = new MessageRecorder(log);
+    thrower->onUpdate = [](IUserSession*, IMessage*) { throw std::runtime_error("application bug"); };
+    d->subscribe(thrower);
+    d->subscribe(messages);
+    d->postMessage(text("x"), 1);
+    d->postMessage(text("y"), 1);
+    ASSERT_TRUE(log->waitFor("msg:y", 2));
+    EXPECT_EQ(2u, log->count("msg:x"));
+    d->unsubscribe(thrower);
+    thrower->release();
+}
+
+TEST_F(DeliveryTest, FreeLetsTheCallbackInProgressEndAndStartsNoOther)
+{
+    auto d = make();
+    std::atomic<bool> inside{false}, gate{false}, callbackDone{false}, lastRan{false}, lastAfterCallback{false};
+    messages->onUpdate = [&](IUserSession*, IMessage*) {
+        inside = true;
+        while (!gate.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        callbackDone = true;
+    };
+    d->subscribe(messages);
+    d->postMessage(text("first"), 1);
+    d->postMessage(text("second"), 1);
+    ASSERT_TRUE(eventually([&] { return inside.load(); }));
+    d->free([&] {
+        lastAfterCallback = callbackDone.load();
+        lastRan = true;
+    });
+    d->postMessage(text("third"), 1);
+    d->postStatus(1, 3, "");
+    EXPECT_FALSE(lastRan.load());
+    gate = true;
+    ASSERT_TRUE(eventually([&] { return lastRan.load(); }));
+    EXPECT_TRUE(lastAfterCallback.load());
+    EXPECT_EQ((std::vector<std::string>{"msg:first"}), log->events());
+}
+
+} // namespace
+} // namespace merrow::detail

@@ -1,0 +1,104 @@
+#pragma once
+// The process-wide side of the client: one asio context run by two threads, the
+// settings of ConnectionManagerEx, and the registry of live sessions (for
+// loginBySession, which joins a price session to its trade session's strand, and
+// for finalize, which closes what is still open).
+//
+// [Threading] Every member may be called from any thread; finalize must not be
+// called from a transport thread.
+// [Lifetime] The context is created once and never destroyed: strands and timers of
+// sessions an application never freed still refer to it at exit.
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <asio.hpp>
+
+#include "byte_stream.h"
+#include "url.h"
+
+namespace merrow::detail {
+
+class ClientSession;
+
+struct ClientSettings {
+    int reconnectAttempts = 10;
+    int reloginAttempts = 15;
+    int tcpTimeoutMs = 180000;
+    std::string proxyHost;
+    uint16_t proxyPort = 0;
+    std::string proxyUser;
+    std::string proxyPassword;
+    std::string caFile;
+    // The heart-beat interval a client asks for in its Logon.
+    int heartbeatMs = 10000;
+    // Bound of each new session's journal of unacknowledged frames.
+    size_t journalMaxFrames = 65536;
+    size_t journalMaxBytes = size_t(64) << 20;
+    // Bound of the messages each new session holds while no listener is subscribed.
+    size_t holdMaxMessages = 65536;
+    size_t holdMaxBytes = size_t(64) << 20;
+};
+
+class ClientRuntime {
+public:
+    static ClientRuntime& instance();
+
+    // Counted: each init wants one finalize. Starts the threads when they are not
+    // running. True when running.
+    bool init();
+    // False (and nothing done) when called on a transport thread or without init.
+    bool finalize();
+    // Starts the threads for a session created without init; stopped at exit or by
+    // a later init/finalize pair.
+    void ensureStarted();
+    bool running() const;
+    // Threads started so far and now running (for tests of init/finalize).
+    int threadCount() const;
+
+    asio::io_context& io() { return *m_io; }
+    // True on one of the transport's threads.
+    static bool onTransportThread();
+
+    ClientSettings settings() const;
+    void update(const std::function<void(ClientSettings&)>& change);
+    // The connect options for an endpoint under the current settings.
+    ConnectOptions connectOptions(const Endpoint& endpoint) const;
+
+    // Live sessions. A session registers itself at creation and under its session ID
+    // once logged in.
+    void add(const std::shared_ptr<ClientSession>& session);
+    void remove(const ClientSession* session);
+    void setSessionId(const std::string& id, const std::shared_ptr<ClientSession>& session);
+    void clearSessionId(const std::string& id, const ClientSession* session);
+    std::shared_ptr<ClientSession> findBySessionId(const std::string& id) const;
+
+    ClientRuntime(const ClientRuntime&) = delete;
+    ClientRuntime& operator=(const ClientRuntime&) = delete;
+
+private:
+    ClientRuntime();
+    ~ClientRuntime();
+    void startLocked();
+    void stopLocked(std::unique_lock<std::mutex>& lock);
+
+    asio::io_context* m_io;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_threadEnded;
+    int m_initCount = 0;
+    bool m_running = false;
+    int m_liveThreads = 0;
+    std::vector<std::thread> m_threads;
+    std::unique_ptr<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
+    ClientSettings m_settings;
+    std::vector<std::weak_ptr<ClientSession>> m_sessions;
+    std::unordered_map<std::string, std::weak_ptr<ClientSession>> m_byId;
+};
+
+} // namespace merrow::detail

@@ -1,0 +1,673 @@
+#include "link.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include "admin_protocol.h"
+
+namespace merrow {
+namespace detail {
+
+namespace {
+
+// ByteStream takes its handlers as std::function, which hides a binder's executor, so
+// completions would run on the socket's executor; hop to the link's strand explicitly.
+template <class F>
+ByteStream::Handler onStrand(const Strand& strand, F f)
+{
+    return [strand, f = std::move(f)](const asio::error_code& ec, size_t n) {
+        asio::dispatch(strand, [f, ec, n] { f(ec, n); });
+    };
+}
+
+// A read that fills its buffer doubles the next one, up to the configured chunk, so an
+// idle connection keeps a small buffer and a busy one reads in large pieces.
+constexpr size_t kFirstReadChunk = 2048;
+// close(): how long the queued frames and the peer's EOF are waited for at least.
+constexpr auto kMinDrain = std::chrono::seconds(1);
+// The kernel must not cut a slow reader (its window closed) before the heart-beat rule,
+// which sees the reader's own frames, has a say.
+constexpr auto kMinUserTimeout = std::chrono::seconds(5);
+// Pulled frames up to this size are copied into the write buffer; larger ones are
+// written from their shared bytes.
+constexpr size_t kCopyBelow = 16 * 1024;
+
+std::string describe(const asio::error_code& ec)
+{
+    return ec.message() + " (" + ec.category().name() + ":" + std::to_string(ec.value()) + ")";
+}
+
+} // namespace
+
+std::shared_ptr<Link> Link::create(Strand strand, std::unique_ptr<ByteStream> stream, const Clock& clock,
+                                   LinkOptions options)
+{
+    return std::shared_ptr<Link>(new Link(std::move(strand), std::move(stream), clock, std::move(options)));
+}
+
+std::shared_ptr<Link> Link::create(std::unique_ptr<ByteStream> stream, const Clock& clock, LinkOptions options)
+{
+    if (!stream)
+        return nullptr;
+    auto executor = stream->socket().get_executor();
+    if (const Strand* own = executor.target<Strand>())
+        return create(*own, std::move(stream), clock, std::move(options));
+    auto& io = asio::query(executor, asio::execution::context);
+    return create(asio::make_strand(static_cast<asio::io_context&>(io)), std::move(stream), clock, std::move(options));
+}
+
+Link::Link(Strand strand, std::unique_ptr<ByteStream> stream, const Clock& clock, LinkOptions options)
+    : m_strand(std::move(strand)), m_stream(std::move(stream)), m_clock(clock), m_options(std::move(options)),
+      m_decoder(m_options.receiveLimits), m_monitor(clock, m_options.heartbeatInterval), m_timer(m_strand),
+      m_readChunk(std::min(kFirstReadChunk, std::max<size_t>(m_options.readChunk, 1)))
+{
+    if (m_stream) {
+        m_isTls = m_stream->isTls();
+        asio::error_code ec;
+        const auto ep = m_stream->socket().remote_endpoint(ec);
+        if (!ec) {
+            const std::string ip = ep.address().to_string();
+            m_peerAddress = (ep.address().is_v6() ? "[" + ip + "]" : ip) + ":" + std::to_string(ep.port());
+        }
+    }
+}
+
+Link::~Link()
+{
+    if (m_stream)
+        m_stream->close();
+}
+
+std::shared_ptr<LinkHandler> Link::handler() const { return m_handler.lock(); }
+
+void Link::start(std::weak_ptr<LinkHandler> handler)
+{
+    asio::post(m_strand, [self = shared_from_this(), h = std::move(handler)]() mutable {
+        self->m_handler = std::move(h);
+        self->doStart();
+    });
+}
+
+void Link::doStart()
+{
+    if (m_started || m_finished)
+        return;
+    m_started = true;
+    if (!m_stream) {
+        finish("no stream to run on");
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = true;
+        m_writeScheduled = true;  // the maybeWrite() below
+    }
+    m_monitor.restart();
+    applyTcpOptions();
+    readSome();
+    maybeWrite();
+    armTimer();
+}
+
+bool Link::closed() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_closing;
+}
+
+uint64_t Link::framesWritten() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_framesWritten;
+}
+
+uint64_t Link::writesMade() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_writes;
+}
+
+// Caller holds m_mutex. True when the caller must post maybeWrite().
+bool Link::scheduleWriteLocked()
+{
+    m_kicked = true;
+    if (!m_running || m_writeScheduled)
+        return false;
+    m_writeScheduled = true;
+    return true;
+}
+
+void Link::postMaybeWrite()
+{
+    asio::post(m_strand, [self = shared_from_this()] { self->maybeWrite(); });
+}
+
+Status Link::sendMessage(const wire::FrameHeader& header, const IMessage& message)
+{
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closing)
+            return Status::error("the connection is closed");
+        const size_t before = m_pending.bytes.size();
+        Status st = wire::encodeFrame(header, message, m_pending.bytes, m_options.sendLimits);
+        if (!st.ok())
+            return st;
+        appendBytesPieceLocked(before, m_pending.bytes.size() - before);
+        post = scheduleWriteLocked();
+    }
+    if (post)
+        postMaybeWrite();
+    return Status();
+}
+
+Status Link::sendBytes(const uint8_t* data, size_t size)
+{
+    if (!data || size == 0)
+        return Status::error("an empty frame");
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closing)
+            return Status::error("the connection is closed");
+        const size_t before = m_pending.bytes.size();
+        m_pending.bytes.insert(m_pending.bytes.end(), data, data + size);
+        appendBytesPieceLocked(before, size);
+        post = scheduleWriteLocked();
+    }
+    if (post)
+        postMaybeWrite();
+    return Status();
+}
+
+Status Link::sendFrame(SharedFrame frame)
+{
+    if (!frame || frame->empty())
+        return Status::error("an empty frame");
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closing)
+            return Status::error("the connection is closed");
+        Piece piece;
+        piece.size = frame->size();
+        piece.shared = std::move(frame);
+        m_pending.pieces.push_back(std::move(piece));
+        ++m_pending.frames;
+        post = scheduleWriteLocked();
+    }
+    if (post)
+        postMaybeWrite();
+    return Status();
+}
+
+// Consecutive copied frames share one buffer entry, so a stream of small frames
+// leaves as a few large writes.
+void Link::appendBytesPieceLocked(size_t offset, size_t size)
+{
+    ++m_pending.frames;
+    if (!m_pending.pieces.empty()) {
+        Piece& last = m_pending.pieces.back();
+        if (!last.shared && last.offset + last.size == offset) {
+            last.size += size;
+            return;
+        }
+    }
+    Piece piece;
+    piece.offset = offset;
+    piece.size = size;
+    m_pending.pieces.push_back(std::move(piece));
+}
+
+void Link::kick()
+{
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closing && !m_drainingFlag)
+            return;
+        post = scheduleWriteLocked();
+    }
+    if (post)
+        postMaybeWrite();
+}
+
+void Link::maybeWrite()
+{
+    if (m_writing || m_finished)
+        return;
+    auto h = handler();
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_kicked = false;
+            std::swap(m_inflight, m_pending);
+        }
+        m_pulled.clear();
+        if (h) {
+            const size_t used = m_inflight.bytes.size();
+            const size_t budget = used < m_options.maxWriteBytes ? m_options.maxWriteBytes - used : 0;
+            if (budget > 0 || m_inflight.pieces.empty()) {
+                try {
+                    h->takeFrames(m_pulled, std::max<size_t>(budget, 1));
+                } catch (const std::exception& e) {
+                    finish(std::string("the connection's owner failed: ") + e.what());
+                    return;
+                } catch (...) {
+                    finish("the connection's owner failed");
+                    return;
+                }
+                if (m_finished)
+                    return;
+            }
+        }
+        if (!m_inflight.pieces.empty() || !m_pulled.empty())
+            break;
+        bool idle = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_pending.pieces.empty() && !m_kicked) {
+                m_writeScheduled = false;
+                idle = true;
+            }
+        }
+        if (idle) {
+            if (m_draining)
+                drained();
+            return;
+        }
+    }
+
+    // Small pulled frames are copied next to the queued bytes: one large buffer makes
+    // one TLS record and one system call where hundreds of small ones would not.
+    size_t frames = m_inflight.frames;
+    for (const SharedFrame& f : m_pulled) {
+        if (!f || f->empty())
+            continue;
+        ++frames;
+        Piece piece;
+        piece.size = f->size();
+        if (f->size() <= kCopyBelow) {
+            piece.offset = m_inflight.bytes.size();
+            m_inflight.bytes.insert(m_inflight.bytes.end(), f->begin(), f->end());
+            if (!m_inflight.pieces.empty() && !m_inflight.pieces.back().shared &&
+                m_inflight.pieces.back().offset + m_inflight.pieces.back().size == piece.offset) {
+                m_inflight.pieces.back().size += piece.size;
+                continue;
+            }
+        } else {
+            piece.shared = f;
+        }
+        m_inflight.pieces.push_back(std::move(piece));
+    }
+    m_buffers.clear();
+    for (const Piece& p : m_inflight.pieces) {
+        if (p.shared)
+            m_buffers.emplace_back(p.shared->data(), p.size);
+        else
+            m_buffers.emplace_back(m_inflight.bytes.data() + p.offset, p.size);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_framesWritten += frames;
+        ++m_writes;
+    }
+    m_monitor.onFrameSent();
+    m_writing = true;
+    m_stream->asyncWrite(m_buffers, onStrand(m_strand, [self = shared_from_this()](
+                                                                     const asio::error_code& ec, size_t n) {
+                                       self->onWritten(ec, n);
+                                   }));
+}
+
+void Link::onWritten(const asio::error_code& ec, size_t)
+{
+    m_writing = false;
+    m_inflight.clear();
+    m_pulled.clear();
+    m_buffers.clear();
+    if (m_finished)
+        return;
+    if (ec) {
+        finish("write failed: " + describe(ec));
+        return;
+    }
+    maybeWrite();
+}
+
+void Link::readSome()
+{
+    if (m_finished || m_reading)
+        return;
+    uint8_t* p = m_decoder.prepare(m_readChunk);
+    m_reading = true;
+    m_stream->asyncReadSome(asio::buffer(p, m_readChunk),
+                            onStrand(m_strand, [self = shared_from_this()](const asio::error_code& ec,
+                                                                                        size_t n) {
+                                self->onRead(ec, n);
+                            }));
+}
+
+void Link::onRead(const asio::error_code& ec, size_t n)
+{
+    m_reading = false;
+    if (m_finished)
+        return;
+    if (ec) {
+        if (m_draining)
+            finish(m_closeReason);
+        else if (ec == asio::error::eof)
+            finish("peer closed the connection");
+        else
+            finish("read failed: " + describe(ec));
+        return;
+    }
+    m_decoder.commit(n);
+    if (n == m_readChunk && m_readChunk < m_options.readChunk)
+        m_readChunk = std::min(m_readChunk * 2, m_options.readChunk);
+    m_monitor.onFrameReceived();
+
+    auto h = handler();
+    if (!h && !m_draining) {
+        finish("the connection's owner is gone");
+        return;
+    }
+    for (;;) {
+        std::optional<wire::Frame> frame;
+        Status st = m_decoder.next(frame);
+        if (!st.ok()) {
+            finish("protocol error: " + st.reason());
+            return;
+        }
+        if (!frame)
+            break;
+        if (m_draining || stopDelivering())
+            continue;  // closing: frames are read only to reach the peer's EOF
+        if (frame->header.kind == wire::FrameKind::Admin && frame->message &&
+            admin::adminTypeOf(*frame->message) == admin::AdminType::kTestRequest) {
+            const char* id = frame->message->getValue(IFixDefs::FLDTAG_TESTREQID);
+            sendAdmin(admin::MSGTYPE_HEARTBEAT, id ? id : "");
+        }
+        try {
+            h->onFrame(*this, std::move(*frame));
+        } catch (const std::exception& e) {
+            finish(std::string("the connection's owner failed: ") + e.what());
+            return;
+        } catch (...) {
+            finish("the connection's owner failed");
+            return;
+        }
+        if (m_finished)
+            return;
+    }
+    if (!m_draining && !stopDelivering() && h) {
+        bool due = false;
+        try {
+            due = h->bareAckDue();
+        } catch (...) {
+        }
+        if (due)
+            sendAdmin(admin::MSGTYPE_HEARTBEAT, "");
+        armTimer();
+    }
+    readSome();
+}
+
+bool Link::stopDelivering() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_closing;
+}
+
+void Link::sendAdmin(const char* msgType, const std::string& testReqId)
+{
+    auto h = handler();
+    wire::FrameHeader header;
+    header.kind = wire::FrameKind::Admin;
+    header.channel = IFixDefs::CHANNEL_TRADING_DATA;
+    header.sequence = 0;
+    header.lastReceived = 0;
+    if (h) {
+        try {
+            header.lastReceived = h->currentLastReceived();
+        } catch (...) {
+        }
+    }
+    std::unique_ptr<FieldGroup> message;
+    if (admin::adminTypeOf(msgType) == admin::AdminType::kTestRequest)
+        message = admin::build(admin::TestRequest{testReqId});
+    else
+        message = admin::build(admin::Heartbeat{testReqId});
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closing)
+            return;
+        const size_t before = m_pending.bytes.size();
+        if (!wire::encodeFrame(header, *message, m_pending.bytes, m_options.sendLimits).ok())
+            return;
+        appendBytesPieceLocked(before, m_pending.bytes.size() - before);
+        post = scheduleWriteLocked();
+    }
+    if (h) {
+        try {
+            h->onAckSent();
+        } catch (...) {
+        }
+    }
+    if (post)
+        postMaybeWrite();
+}
+
+void Link::armTimer()
+{
+    if (m_finished)
+        return;
+    const TimePoint now = m_clock.now();
+    Duration wait;
+    if (m_draining) {
+        const auto left = m_drainDeadline - std::chrono::steady_clock::now();
+        wait = std::max(Duration::zero(), std::chrono::duration_cast<Duration>(left));
+    } else {
+        TimePoint deadline = m_monitor.nextDeadline();
+        if (auto h = handler()) {
+            try {
+                if (auto ack = h->ackDeadline())
+                    deadline = std::min(deadline, *ack);
+            } catch (...) {
+            }
+        }
+        wait = std::max(Duration::zero(), deadline - now);
+    }
+    const auto realDeadline = std::chrono::steady_clock::now() + wait;
+    // A timer already due sooner fires first and re-arms; one due later is moved up.
+    if (m_timerArmed && m_timerDeadline <= realDeadline)
+        return;
+    m_timerArmed = true;
+    m_timerDeadline = realDeadline;
+    const uint64_t generation = ++m_timerGeneration;
+    m_timer.expires_at(realDeadline);
+    m_timer.async_wait(asio::bind_executor(m_strand, [self = shared_from_this(), generation](const asio::error_code&) {
+        if (generation != self->m_timerGeneration || self->m_finished)
+            return;
+        self->m_timerArmed = false;
+        self->evaluateTimers();
+        self->armTimer();
+    }));
+}
+
+void Link::evaluateTimers()
+{
+    if (m_finished)
+        return;
+    if (m_draining) {
+        if (std::chrono::steady_clock::now() >= m_drainDeadline)
+            finish(m_closeReason);
+        return;
+    }
+    bool heartbeatSent = false;
+    switch (m_monitor.poll()) {
+    case HeartbeatAction::kNone:
+        break;
+    case HeartbeatAction::kSendHeartbeat:
+        sendAdmin(admin::MSGTYPE_HEARTBEAT, "");
+        heartbeatSent = true;
+        break;
+    case HeartbeatAction::kSendTestRequest:
+        sendAdmin(admin::MSGTYPE_TESTREQUEST, "T" + std::to_string(++m_testReqCounter));
+        heartbeatSent = true;
+        break;
+    case HeartbeatAction::kDead:
+        finish("no frame received for 2.5 heart-beat intervals");
+        return;
+    }
+    if (!heartbeatSent) {
+        if (auto h = handler()) {
+            bool due = false;
+            try {
+                due = h->bareAckDue();
+            } catch (...) {
+            }
+            if (due)
+                sendAdmin(admin::MSGTYPE_HEARTBEAT, "");
+        }
+    }
+}
+
+void Link::poke()
+{
+    asio::post(m_strand, [self = shared_from_this()] {
+        if (!self->m_started || self->m_finished)
+            return;
+        self->evaluateTimers();
+        self->armTimer();
+    });
+}
+
+void Link::setHeartbeatInterval(Duration interval)
+{
+    asio::post(m_strand, [self = shared_from_this(), interval] {
+        if (self->m_finished)
+            return;
+        self->m_monitor.setInterval(interval);
+        if (self->m_started) {
+            self->applyTcpOptions();
+            self->armTimer();
+        }
+    });
+}
+
+void Link::applyTcpOptions()
+{
+    if (!m_options.setTcpOptions || !m_stream)
+        return;
+    auto& socket = m_stream->socket();
+    if (!socket.is_open())
+        return;
+    asio::error_code ignored;
+    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    socket.set_option(asio::socket_base::keep_alive(true), ignored);
+    const int fd = socket.native_handle();
+    const auto interval = m_monitor.interval();
+    const int idleS = static_cast<int>(std::max<int64_t>(1, std::chrono::duration_cast<std::chrono::seconds>(interval).count()));
+    const int countProbes = 3;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &idleS, sizeof idleS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &countProbes, sizeof countProbes);
+    const auto userTimeout = std::max<Duration>((interval * 5) / 2, kMinUserTimeout);
+    const unsigned int ms =
+        static_cast<unsigned int>(std::chrono::duration_cast<std::chrono::milliseconds>(userTimeout).count());
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms);
+}
+
+void Link::close(std::string reason)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closing)
+            return;
+        m_closing = true;
+        m_drainingFlag = true;
+    }
+    asio::post(m_strand, [self = shared_from_this(), reason = std::move(reason)]() mutable {
+        if (self->m_finished || self->m_draining)
+            return;
+        if (!self->m_started) {
+            self->finish(std::move(reason));
+            return;
+        }
+        self->m_draining = true;
+        self->m_closeReason = std::move(reason);
+        self->m_drainDeadline =
+            std::chrono::steady_clock::now() +
+            std::max<std::chrono::steady_clock::duration>(
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(self->m_monitor.interval()),
+                kMinDrain);
+        self->m_timerArmed = false;  // re-arm for the drain deadline
+        ++self->m_timerGeneration;
+        self->armTimer();
+        {
+            std::lock_guard<std::mutex> lock(self->m_mutex);
+            self->m_writeScheduled = true;
+        }
+        self->maybeWrite();
+    });
+}
+
+// Everything queued has been written: half-close, and wait (bounded) for the peer's
+// EOF so that it reads the last frames before the connection goes.
+void Link::drained()
+{
+    if (m_halfClosed)
+        return;
+    m_halfClosed = true;
+    asio::error_code ignored;
+    m_stream->socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    if (!m_reading)
+        readSome();
+}
+
+void Link::abort(std::string reason)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closing = true;
+        m_drainingFlag = false;
+    }
+    asio::post(m_strand, [self = shared_from_this(), reason = std::move(reason)]() mutable {
+        self->finish(std::move(reason));
+    });
+}
+
+void Link::finish(std::string reason)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closing = true;
+        m_running = false;
+        m_pending.clear();
+    }
+    ++m_timerGeneration;
+    m_timer.cancel();
+    if (m_stream)
+        m_stream->close();
+    auto h = handler();
+    m_handler.reset();
+    if (h) {
+        try {
+            h->onClosed(*this, reason);
+        } catch (...) {
+        }
+    }
+}
+
+} // namespace detail
+} // namespace merrow

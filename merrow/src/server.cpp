@@ -1,0 +1,579 @@
+#include "merrow/server.h"
+
+#include <algorithm>
+
+#include "server_session.h"
+#include "url.h"
+
+namespace merrow {
+
+// ---- IServerApplication defaults
+
+LogonReply IServerApplication::onLogonBySession(const LogonInfo&, const ServerSessionPtr& tradeSession)
+{
+    LogonReply r;
+    r.accepted = true;
+    r.traderId = tradeSession->traderId();
+    r.userKind = tradeSession->userKind();
+    return r;
+}
+
+void IServerApplication::onSessionStarted(const ServerSessionPtr&, bool) {}
+
+std::vector<InitialMessageText> IServerApplication::onResume(const ServerSessionPtr&) { return {}; }
+
+void IServerApplication::onSessionCut(const ServerSessionPtr&, const std::string&) {}
+
+// ---- Server::Impl
+
+Server::Impl::Impl(IServerApplication& a, ServerOptions o)
+    : app(a), options(std::move(o)), clock(detail::SteadyClock::instance()),
+      limiter(clock, options.maxLogonFailures, options.logonFailureWindow)
+{
+}
+
+Server::Impl::~Impl() = default;
+
+void Server::Impl::log(const std::string& line) const
+{
+    if (options.log) {
+        try {
+            options.log(line);
+        } catch (...) {
+        }
+    }
+}
+
+detail::LinkOptions Server::Impl::linkOptions() const
+{
+    detail::LinkOptions lo;
+    lo.heartbeatInterval = options.defaultHeartbeat;
+    lo.receiveLimits.maxPayload = options.maxReceivePayload;
+    lo.sendLimits.maxPayload = options.maxSendPayload;
+    return lo;
+}
+
+void Server::Impl::accept(Listener& listener)
+{
+    // A raw pointer: handlers still queued when the io_context goes must not keep the
+    // core (which owns it) alive.
+    Impl* self = this;
+    auto strand = asio::make_strand(io);
+    listener.acceptor.async_accept(
+        strand, asio::bind_executor(listener.strand, [self, &listener, strand](const asio::error_code& ec,
+                                                                                asio::ip::tcp::socket socket) {
+            if (!listener.acceptor.is_open())
+                return;
+            {
+                std::lock_guard<std::mutex> lock(self->mutex);
+                if (self->stopping)
+                    return;
+            }
+            if (!ec) {
+                if (listener.tls) {
+                    detail::asyncTlsAccept(
+                        listener.tls, std::move(socket),
+                        static_cast<int>(self->options.tlsHandshakeTimeout.count()),
+                        [self, &listener, strand](std::unique_ptr<detail::ByteStream> stream, std::string error) {
+                            if (!stream) {
+                                self->log(error);
+                                return;
+                            }
+                            self->onAccepted(listener, strand, std::move(stream));
+                        });
+                } else {
+                    self->onAccepted(listener, strand, detail::makeTcpStream(std::move(socket)));
+                }
+            } else if (ec == asio::error::operation_aborted) {
+                return;
+            } else {
+                self->log("accept on " + listener.url + " failed: " + ec.message());
+            }
+            self->accept(listener);
+        }));
+}
+
+void Server::Impl::onAccepted(Listener&, detail::Strand strand, std::unique_ptr<detail::ByteStream> stream)
+{
+    asio::error_code ec;
+    const auto ep = stream->socket().remote_endpoint(ec);
+    if (ec)
+        return;  // already gone
+    auto connection = std::make_shared<detail::ServerConnection>(*this, ep.address().to_string());
+    auto link = detail::Link::create(strand, std::move(stream), clock, linkOptions());
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (stopping) {
+            link->abort("the server is stopping");
+            return;
+        }
+        connections.emplace(connection.get(), connection);
+    }
+    connection->start(std::move(link));
+    // A connection that has not logged on in time is dropped; the timer owns itself.
+    auto timer = std::make_shared<asio::steady_timer>(strand, options.logonTimeout);
+    std::weak_ptr<detail::ServerConnection> weak = connection;
+    timer->async_wait([weak, timer](const asio::error_code& e) {
+        if (e)
+            return;
+        if (auto c = weak.lock())
+            c->onLogonTimeout();
+    });
+}
+
+void Server::Impl::removeConnection(detail::ServerConnection* connection)
+{
+    std::shared_ptr<detail::ServerConnection> keep;  // destroyed after the lock
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = connections.find(connection);
+    if (it != connections.end()) {
+        keep = std::move(it->second);
+        connections.erase(it);
+    }
+    drained.notify_all();
+}
+
+void Server::Impl::removeSession(const std::string& id, const detail::ServerSessionImpl* session)
+{
+    std::shared_ptr<detail::ServerSessionImpl> keep;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = sessions.find(id);
+    if (it != sessions.end() && it->second.get() == session) {
+        keep = std::move(it->second);
+        sessions.erase(it);
+    }
+}
+
+void Server::Impl::sessionEndReported()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (pendingEnds > 0)
+        --pendingEnds;
+    drained.notify_all();
+}
+
+namespace detail {
+
+// ---- ServerConnection
+
+ServerConnection::ServerConnection(Server::Impl& core, std::string address)
+    : m_core(core), m_address(std::move(address))
+{
+}
+
+void ServerConnection::start(std::shared_ptr<Link> link)
+{
+    m_link = std::move(link);
+    m_link->start(shared_from_this());
+}
+
+void ServerConnection::release()
+{
+    m_session.reset();
+    m_link.reset();
+}
+
+void ServerConnection::onLogonTimeout()
+{
+    if (!m_session && m_link)
+        m_link->abort("no logon within " + std::to_string(m_core.options.logonTimeout.count()) + " ms");
+}
+
+void ServerConnection::refuseLogon(const std::string& text, bool expired)
+{
+    m_loggingOff = true;
+    (void)m_link->sendMessage(wire::FrameHeader{wire::FrameKind::Admin, false, IFixDefs::CHANNEL_TRADING_DATA, 0, 0},
+                              *admin::build(admin::LogonReject{text, expired}));
+    m_link->close("logon refused: " + text);
+}
+
+void ServerConnection::onFrame(Link& link, wire::Frame frame)
+{
+    if (m_session) {
+        m_session->onFrame(link, std::move(frame));
+        return;
+    }
+    if (m_loggingOff || !frame.message)
+        return;
+    handshake(std::move(frame));
+}
+
+void ServerConnection::handshake(wire::Frame frame)
+{
+    if (frame.header.kind != wire::FrameKind::Admin) {
+        m_link->abort("protocol error: an application message arrived before the logon");
+        return;
+    }
+    switch (admin::adminTypeOf(*frame.message)) {
+    case admin::AdminType::kHello:
+        onHello(*frame.message);
+        break;
+    case admin::AdminType::kLogon:
+        onLogon(*frame.message);
+        break;
+    case admin::AdminType::kLogout:
+        m_link->close("the client logged out before logging on");
+        break;
+    case admin::AdminType::kHeartbeat:
+    case admin::AdminType::kTestRequest:
+        break;
+    default:
+        m_link->abort(std::string("protocol error: unexpected \"") + frame.message->getMsgType() +
+                      "\" before the logon");
+        break;
+    }
+}
+
+void ServerConnection::onHello(const IMessage& message)
+{
+    admin::Hello hello;
+    admin::StationDescriptor descriptor;
+    Status st = admin::parse(message, hello);
+    if (!st.ok()) {
+        descriptor.refused = true;
+        descriptor.refusalText = "The server could not read the request: " + st.reason() + ".";
+    } else {
+        HelloInfo info;
+        info.protocolVersion = hello.protocolVersion;
+        info.connectionName = hello.connectionName;
+        info.stationKind = hello.stationKind;
+        info.applicationName = hello.applicationName;
+        info.peerAddress = m_link->peerAddress();
+        StationReply reply = StationReply::refuse("The server could not handle the request.");
+        guarded(m_core, "onHello", [&] { reply = m_core.app.onHello(info); });
+        descriptor.refused = reply.refused;
+        descriptor.refusalText = reply.refusalText;
+        if (descriptor.refused && descriptor.refusalText.empty())
+            descriptor.refusalText = "The server refused the connection.";
+        for (auto& p : reply.parameters)
+            descriptor.parameters.push_back(admin::NameValue{p.name, p.value});
+        descriptor.tradingSessions = reply.tradingSessions;
+        descriptor.redirectUrl = reply.redirectUrl;
+    }
+    Status sent = m_link->sendMessage(
+        wire::FrameHeader{wire::FrameKind::Admin, false, IFixDefs::CHANNEL_TRADING_DATA, 0, 0}, *admin::build(descriptor));
+    if (!sent.ok()) {
+        descriptor = admin::StationDescriptor();
+        descriptor.refused = true;
+        descriptor.refusalText = "The station descriptor is too large for this client.";
+        (void)m_link->sendMessage(
+            wire::FrameHeader{wire::FrameKind::Admin, false, IFixDefs::CHANNEL_TRADING_DATA, 0, 0},
+            *admin::build(descriptor));
+    }
+    if (descriptor.refused) {
+        m_loggingOff = true;
+        m_link->close("station descriptor refused: " + descriptor.refusalText);
+    }
+}
+
+void ServerConnection::onLogon(const IMessage& message)
+{
+    admin::Logon logon;
+    Status st = admin::parse(message, logon);
+    if (!st.ok()) {
+        m_core.log("logon from " + m_link->peerAddress() + " unreadable: " + st.reason());
+        refuseLogon("The server could not read the logon: " + st.reason() + ".", false);
+        return;
+    }
+    auto self = shared_from_this();
+
+    if (logon.isResume()) {
+        std::shared_ptr<ServerSessionImpl> session;
+        {
+            std::lock_guard<std::mutex> lock(m_core.mutex);
+            auto it = m_core.sessions.find(logon.sessionId);
+            if (it != m_core.sessions.end())
+                session = it->second;
+        }
+        if (!session || session->token() != logon.resumeToken) {
+            m_core.log("resume of unknown session " + logon.sessionId + " from " + m_link->peerAddress());
+            refuseLogon("The session has expired.", true);
+            return;
+        }
+        session->requestResume(self, logon);
+        return;
+    }
+
+    const std::string userKey = logon.bySession ? "session:" + logon.bySessionId : logon.user;
+    LogonVerdict verdict;
+    {
+        std::lock_guard<std::mutex> lock(m_core.mutex);
+        verdict = m_core.limiter.check(userKey, m_address);
+    }
+    if (!verdict.allowed) {
+        m_core.log("logon of " + userKey + " from " + m_link->peerAddress() + " rate-limited");
+        refuseLogon(verdict.text, false);
+        return;
+    }
+
+    LogonInfo info;
+    info.connectionName = logon.connectionName;
+    info.stationKind = logon.stationKind;
+    info.applicationName = logon.applicationName;
+    info.user = logon.user;
+    info.password = logon.password;
+    info.tradingSessionId = logon.tradingSessionId;
+    info.tradingSessionSubId = logon.tradingSessionSubId;
+    info.pin = logon.pin;
+    info.extraParams = logon.extraParams;
+    info.peerAddress = m_link->peerAddress();
+    info.bySession = logon.bySession;
+    info.bySessionId = logon.bySessionId;
+    info.bySessionSubId = logon.bySessionSubId;
+    info.bySessionTraderId = logon.bySessionTraderId;
+
+    LogonReply reply = LogonReply::reject("The server could not handle the request.");
+    if (logon.bySession) {
+        std::shared_ptr<ServerSessionImpl> trade;
+        {
+            std::lock_guard<std::mutex> lock(m_core.mutex);
+            auto it = m_core.sessions.find(logon.bySessionId);
+            if (it != m_core.sessions.end())
+                trade = it->second;
+        }
+        if (!trade || trade->ended() || trade->traderId() != logon.bySessionTraderId)
+            reply = LogonReply::reject("The trade session is not logged in.");
+        else
+            guarded(m_core, "onLogonBySession", [&] { reply = m_core.app.onLogonBySession(info, trade); });
+    } else {
+        guarded(m_core, "onLogon", [&] { reply = m_core.app.onLogon(info); });
+    }
+
+    if (!reply.accepted) {
+        if (reply.rejectText.empty())
+            reply.rejectText = "The logon was refused.";
+        {
+            std::lock_guard<std::mutex> lock(m_core.mutex);
+            m_core.limiter.recordFailure(userKey, m_address);
+        }
+        m_core.log("logon of " + userKey + " from " + m_link->peerAddress() + " refused: " + reply.rejectText);
+        refuseLogon(reply.rejectText, false);
+        return;
+    }
+
+    info.password.clear();
+    const auto heartbeat = std::clamp(std::chrono::milliseconds(logon.heartbeatMs), m_core.options.minHeartbeat,
+                                      std::max(m_core.options.minHeartbeat, m_core.options.maxHeartbeat));
+    auto core = m_core.shared_from_this();
+    std::shared_ptr<ServerSessionImpl> session;
+    {
+        std::lock_guard<std::mutex> lock(m_core.mutex);
+        if (m_core.stopping) {
+            refuseLogon("The server is shutting down.", false);
+            return;
+        }
+        std::string id;
+        do {
+            id = randomHex(16);
+        } while (m_core.sessions.count(id));
+        session = std::make_shared<ServerSessionImpl>(core, id, randomHex(32), std::move(info), reply, heartbeat);
+        m_core.sessions.emplace(id, session);
+    }
+    session->attachFresh(self, logon, reply.initialMessages);
+}
+
+void ServerConnection::onClosed(Link& link, const std::string& reason)
+{
+    if (m_session)
+        m_session->onLinkClosed(link, reason);
+    else if (!m_loggingOff && reason != "peer closed the connection")
+        m_core.log("connection from " + link.peerAddress() + " closed: " + reason);
+    m_core.removeConnection(this);
+}
+
+uint64_t ServerConnection::currentLastReceived() { return m_session ? m_session->lastReceived(*m_link) : 0; }
+
+void ServerConnection::onAckSent()
+{
+    if (m_session)
+        m_session->ackSent(*m_link);
+}
+
+bool ServerConnection::bareAckDue() { return m_session && m_session->bareAckDue(*m_link); }
+
+std::optional<TimePoint> ServerConnection::ackDeadline()
+{
+    return m_session ? m_session->ackDeadline(*m_link) : std::nullopt;
+}
+
+void ServerConnection::takeFrames(std::vector<SharedFrame>& out, size_t maxBytes)
+{
+    if (m_session)
+        m_session->takeFrames(*m_link, out, maxBytes);
+}
+
+} // namespace detail
+
+// ---- Server
+
+Server::Server(IServerApplication& app, ServerOptions options) : m_impl(std::make_shared<Impl>(app, std::move(options)))
+{
+}
+
+Server::~Server() { stop(); }
+
+const ServerOptions& Server::options() const { return m_impl->options; }
+
+Status Server::listen(const std::string& url, const std::string& certFile, const std::string& keyFile)
+{
+    // Port 0 (any free port) makes sense only for listening, so the client's URL rules
+    // refuse it: parse with a stand-in port and put the 0 back.
+    detail::Endpoint ep;
+    std::string parsed = url;
+    const bool anyPort = parsed.size() > 2 && parsed.compare(parsed.size() - 2, 2, ":0") == 0;
+    if (anyPort)
+        parsed.back() = '1';
+    Status st = detail::parseUrl(parsed, &ep);
+    if (!st.ok())
+        return Status::error(anyPort ? "Cannot listen on " + url + ": the URL is not valid." : st.reason());
+    if (anyPort)
+        ep.port = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        if (m_impl->stopping)
+            return Status::error("the server has stopped");
+    }
+    auto listener = std::make_unique<Impl::Listener>(asio::make_strand(m_impl->io));
+    if (ep.tls) {
+        if (certFile.empty() || keyFile.empty())
+            return Status::error("Listening on " + url + " needs a certificate and a key file.");
+        std::string error;
+        detail::TlsServerConfig config;
+        config.certFile = certFile;
+        config.keyFile = keyFile;
+        listener->tls = detail::TlsServerContext::create(config, &error);
+        if (!listener->tls)
+            return Status::error(error);
+    }
+    asio::error_code ec;
+    asio::ip::tcp::resolver resolver(m_impl->io);
+    auto results = resolver.resolve(ep.host, std::to_string(ep.port),
+                                    asio::ip::tcp::resolver::numeric_service | asio::ip::tcp::resolver::passive, ec);
+    if (ec || results.empty())
+        return Status::error("Cannot resolve " + ep.host + " to listen on " + url + ": " + ec.message() + ".");
+    const asio::ip::tcp::endpoint endpoint = results.begin()->endpoint();
+    auto& acc = listener->acceptor;
+    acc.open(endpoint.protocol(), ec);
+    if (!ec)
+        acc.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec)
+        acc.bind(endpoint, ec);
+    if (!ec)
+        acc.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec)
+        return Status::error("Cannot listen on " + url + ": " + ec.message() + ".");
+    listener->port = acc.local_endpoint(ec).port();
+    listener->url = url;
+    Impl::Listener& ref = *listener;
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        m_impl->listeners.push_back(std::move(listener));
+    }
+    asio::post(ref.strand, [impl = m_impl.get(), &ref] { impl->accept(ref); });
+    m_impl->log("listening on " + url + " (port " + std::to_string(ref.port) + ")");
+    return Status();
+}
+
+uint16_t Server::boundPort(size_t index) const
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return index < m_impl->listeners.size() ? m_impl->listeners[index]->port : 0;
+}
+
+Status Server::start()
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    if (m_impl->stopping)
+        return Status::error("the server has stopped");
+    if (m_impl->started)
+        return Status::error("the server has already started");
+    m_impl->started = true;
+    m_impl->work.emplace(asio::make_work_guard(m_impl->io));
+    const int n = std::max(1, m_impl->options.threads);
+    for (int i = 0; i < n; ++i)
+        m_impl->threads.emplace_back([impl = m_impl.get()] { impl->io.run(); });
+    return Status();
+}
+
+void Server::stop(CloseReason reason, const std::string& text)
+{
+    Impl& impl = *m_impl;
+    std::vector<std::shared_ptr<detail::ServerSessionImpl>> sessions;
+    std::vector<std::shared_ptr<detail::ServerConnection>> connections;
+    {
+        std::lock_guard<std::mutex> lock(impl.mutex);
+        if (impl.stopped)
+            return;
+        impl.stopping = true;
+        impl.stopped = true;
+        for (auto& s : impl.sessions)
+            sessions.push_back(s.second);
+        for (auto& c : impl.connections)
+            connections.push_back(c.second);
+    }
+    for (auto& l : impl.listeners)
+        asio::post(l->strand, [&acc = l->acceptor] {
+            asio::error_code ignored;
+            acc.close(ignored);
+        });
+    for (auto& s : sessions)
+        s->shutdown(reason, text);
+    for (auto& c : connections)
+        if (c->link())
+            c->link()->close("the server is stopping");
+    connections.clear();
+    if (impl.started) {
+        // The Logouts leave and the clients close; bounded, so a dead client cannot
+        // hold the server up.
+        std::unique_lock<std::mutex> lock(impl.mutex);
+        impl.drained.wait_for(lock, std::chrono::seconds(3),
+                              [&] { return impl.connections.empty() && impl.pendingEnds == 0; });
+    }
+    impl.work.reset();
+    impl.io.stop();
+    for (auto& t : impl.threads)
+        if (t.joinable())
+            t.join();
+    impl.threads.clear();
+    decltype(impl.sessions) leftSessions;
+    decltype(impl.connections) leftConnections;
+    {
+        std::lock_guard<std::mutex> lock(impl.mutex);
+        leftSessions.swap(impl.sessions);
+        leftConnections.swap(impl.connections);
+    }
+    for (auto& s : sessions)
+        s->release();
+    for (auto& s : leftSessions)
+        s.second->release();
+    for (auto& c : leftConnections)
+        c.second->release();
+    for (auto& l : impl.listeners) {
+        asio::error_code ignored;
+        l->acceptor.close(ignored);
+    }
+}
+
+std::vector<ServerSessionPtr> Server::sessions() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    std::vector<ServerSessionPtr> out;
+    for (auto& s : m_impl->sessions)
+        out.push_back(s.second);
+    return out;
+}
+
+ServerSessionPtr Server::findSession(const std::string& sessionId) const
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    auto it = m_impl->sessions.find(sessionId);
+    return it == m_impl->sessions.end() ? nullptr : it->second;
+}
+
+size_t Server::connectionCount() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return m_impl->connections.size();
+}
+
+} // namespace merrow
