@@ -2,4 +2,6 @@
 // Every public header of libtamsel2.
 
 #include "zel/zel_export.h"
+#include "zel/request.h"
 #include "zel/time_converter.h"
+#include "zel/value_map.h"
