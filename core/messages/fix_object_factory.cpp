@@ -3,10 +3,18 @@
 #include <cstring>
 
 #include "core/base/ref_ptr.h"
+#include "core/marketdata/level2_market_data_snapshot.h"
+#include "core/marketdata/market_data_request.h"
+#include "core/marketdata/market_data_request_reject.h"
+#include "core/marketdata/market_data_snapshot.h"
+#include "core/marketdata/trading_session_status.h"
+#include "core/marketdata/trading_session_status_request.h"
 #include "core/messages/qora_request_reject.h"
 #include "core/messages/qora_response.h"
 #include "core/messages/response_batch.h"
 #include "core/messages/rtmp_qora_object_response.h"
+#include "core/requests/das_message.h"
+#include "core/requests/rtmp_xml_message.h"
 #include "merrow/fix_defs.h"
 
 namespace zel {
@@ -26,14 +34,22 @@ struct Decoder {
     AFixObject* (*create)();
 };
 
-// Each incoming type with a class of this layer. Types without an entry decode to
-// nothing; the market-data, trading-session, DAS and XML text classes add theirs.
+// Each incoming type with its class. Types without an entry decode to
+// nothing.
 const Decoder kDecoders[] = {
     {IFixDefs::MSGTYPE_QORARESPONSE, &create<CZDASQORAResponse>},
     {IFixDefs::MSGTYPE_QORARTMPRESPONSE, &create<CRTMPQORAResponse>},
     {IFixDefs::MSGTYPE_QORAREQUESTREJECT, &create<CQORARequestReject>},
     {IFixDefs::MSGTYPE_QORARESPONSEBATCH, &create<CResponseBatch>},
     {IFixDefs::MSGTYPE_QORARTMPOBJECTRESPONSE, &create<CRTMPQORAObjectResponse>},
+    {IFixDefs::MSGTYPE_DASMESSAGE, &create<CDasMessage>},
+    {IFixDefs::MSGTYPE_QORAXMLMESSAGE, &create<CRTMPXmlMessage>},
+    {IFixDefs::MSGTYPE_MARKETDATASNAPSHOTFULLREFRESH, &create<CMarketDataSnapshot>},
+    {IFixDefs::MSGTYPE_QORARTMPMARKETDATASNAPSHOT, &create<CLevel2MarketDataSnapshot>},
+    {IFixDefs::MSGTYPE_MARKETDATAREQUESTREJECT, &create<CMarketDataRequestReject>},
+    {IFixDefs::MSGTYPE_TRADINGSESSIONSTATUS, &create<CTradingSessionStatus>},
+    {IFixDefs::MSGTYPE_TRADINGSESSIONSTATUSREQUEST, &create<CTradingSessionStatusRequest>},
+    {IFixDefs::MSGTYPE_MARKETDATAREQUEST, &create<CMarketDataRequest>},
 };
 
 } // namespace

@@ -1,0 +1,23 @@
+#pragma once
+// Small helpers shared by the market-data messages: the server's date and time
+// texts and the one-character entry types.
+
+#include <string>
+
+#include "merrow/message.h"
+
+namespace zel {
+
+// "YYYYMMDD" and "hh:mm:ss" of a serial taken as UTC; "" for a serial outside the
+// range of dates.
+std::string formatWireDate(double serial);
+std::string formatWireTime(double serial);
+// The entry type of an entry (FLDTAG_MDENTRYTYPE), or '\0' when the field is absent
+// or not exactly one character.
+char readEntryType(const merrow::IFieldGroup* entry);
+// Sets FLDTAG_MDENTRYTYPE to the one-character text.
+void writeEntryType(merrow::IFieldGroup* entry, char type);
+// The field's text, or null when absent or empty.
+const char* nonEmptyValue(const merrow::IFieldGroup* group, int tag);
+
+} // namespace zel
