@@ -141,7 +141,9 @@ void ClientDelivery::scheduleLocked()
     if (m_scheduled)
         return;
     m_scheduled = true;
-    asio::post(m_strand, [self = shared_from_this()] { self->drain(); });
+    // Deferred: a frame read on an I/O thread is delivered by that thread once the
+    // read handler returns, without waking the other thread (a plain post from others).
+    asio::defer(m_strand, [self = shared_from_this()] { self->drain(); });
 }
 
 size_t ClientDelivery::heldCount() const

@@ -23,7 +23,11 @@ ClientRuntime& ClientRuntime::instance()
     return runtime;
 }
 
-ClientRuntime::ClientRuntime() : m_io(new asio::io_context()) {}
+ClientRuntime::ClientRuntime()
+{
+    for (auto& io : m_ios)
+        io = new asio::io_context(1);
+}
 
 ClientRuntime::~ClientRuntime()
 {
@@ -87,15 +91,17 @@ int ClientRuntime::threadCount() const
 
 void ClientRuntime::startLocked()
 {
-    m_work = std::make_unique<asio::executor_work_guard<asio::io_context::executor_type>>(m_io->get_executor());
+    m_work.clear();
+    for (auto* io : m_ios)
+        m_work.push_back(asio::make_work_guard(*io));
     m_running = true;
-    for (int i = 0; i < 2; ++i) {
+    for (unsigned i = 0; i < kThreads; ++i) {
         ++m_liveThreads;
-        m_threads.emplace_back([this] {
+        m_threads.emplace_back([this, io = m_ios[i]] {
             t_onTransportThread = true;
             for (;;) {
                 try {
-                    m_io->run();
+                    io->run();
                     break;
                 } catch (...) {
                     // A handler that threw must not take the transport's thread with it.
@@ -120,16 +126,18 @@ void ClientRuntime::stopLocked(std::unique_lock<std::mutex>& lock)
     open.clear();
     lock.lock();
     // Without the guard, run() returns once the sessions' last handlers are done.
-    m_work.reset();
+    m_work.clear();
     if (!m_threadEnded.wait_for(lock, kDrainBound, [this] { return m_liveThreads == 0; }))
-        m_io->stop();
+        for (auto* io : m_ios)
+            io->stop();
     std::vector<std::thread> threads;
     threads.swap(m_threads);
     lock.unlock();
     for (auto& t : threads)
         t.join();
     lock.lock();
-    m_io->restart();
+    for (auto* io : m_ios)
+        io->restart();
     m_running = false;
 }
 

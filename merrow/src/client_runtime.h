@@ -1,6 +1,7 @@
 #pragma once
-// The process-wide side of the client: one asio context run by two threads, the
-// settings of ConnectionManagerEx, and the registry of live sessions (for
+// The process-wide side of the client: two transport threads, each running its own
+// asio context (a session lives on one of them, chosen round-robin, so its reads,
+// writes and deliveries never hop between threads), the settings of ConnectionManagerEx, and the registry of live sessions (for
 // loginBySession, which joins a price session to its trade session's strand, and
 // for finalize, which closes what is still open).
 //
@@ -9,6 +10,7 @@
 // [Lifetime] The context is created once and never destroyed: strands and timers of
 // sessions an application never freed still refer to it at exit.
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -62,7 +64,8 @@ public:
     // Threads started so far and now running (for tests of init/finalize).
     int threadCount() const;
 
-    asio::io_context& io() { return *m_io; }
+    // The context for a new session: the two are handed out in turn.
+    asio::io_context& io() { return *m_ios[m_nextIo.fetch_add(1, std::memory_order_relaxed) % kThreads]; }
     // True on one of the transport's threads.
     static bool onTransportThread();
 
@@ -88,14 +91,19 @@ private:
     void startLocked();
     void stopLocked(std::unique_lock<std::mutex>& lock);
 
-    asio::io_context* m_io;
+    static constexpr unsigned kThreads = 2;
+    // Two single-threaded contexts rather than one shared by two threads: a context
+    // with several threads wakes a second one for every readiness event, which
+    // doubles the context switches of a round trip.
+    asio::io_context* m_ios[kThreads];
+    std::atomic<unsigned> m_nextIo{0};
     mutable std::mutex m_mutex;
     std::condition_variable m_threadEnded;
     int m_initCount = 0;
     bool m_running = false;
     int m_liveThreads = 0;
     std::vector<std::thread> m_threads;
-    std::unique_ptr<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
     ClientSettings m_settings;
     std::vector<std::weak_ptr<ClientSession>> m_sessions;
     std::unordered_map<std::string, std::weak_ptr<ClientSession>> m_byId;

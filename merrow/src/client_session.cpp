@@ -74,7 +74,9 @@ ClientSession::ClientSession(ClientSessionConfig config)
       m_logName(makeLogName(m_config)),
       m_runtime(ClientRuntime::instance()),
       m_io(asio::make_strand(m_runtime.io())),
-      m_delivery(std::make_shared<ClientDelivery>(asio::make_strand(m_runtime.io()),
+      // Delivery runs on the session's own context: handing a message over never
+      // wakes the other transport thread.
+      m_delivery(std::make_shared<ClientDelivery>(asio::make_strand(m_io.get_inner_executor()),
                                                   m_runtime.settings().holdMaxMessages,
                                                   m_runtime.settings().holdMaxBytes)),
       m_loginEndpoint(m_config.endpoint),
@@ -292,7 +294,7 @@ void ClientSession::connect(const Endpoint& endpoint, std::function<void(Connect
 {
     const uint64_t gen = ++m_connectGen;
     auto self = shared_from_this();
-    asyncConnect(m_runtime.io(), m_runtime.connectOptions(endpoint),
+    asyncConnect(m_io.get_inner_executor().context(), m_runtime.connectOptions(endpoint),
                  [self, gen, then = std::move(then)](ConnectResult result) mutable {
                      auto shared = std::make_shared<ConnectResult>(std::move(result));
                      asio::post(self->m_io, [self, gen, shared, then = std::move(then)] {

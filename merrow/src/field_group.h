@@ -5,9 +5,10 @@
 //
 // A decoded message is built in a slab: every field array, list, entry and long
 // text of the tree sits in chunks owned by the top message (one chunk for a
-// typical frame), so a frame costs two allocations however many groups it holds. Changing a decoded
-// message moves only the changed array to the heap; copies are always on the heap
-// and never point into another message's slab.
+// typical frame), so a frame costs two allocations however many groups it holds.
+// Changing a decoded message moves only the changed array to the heap; copies are
+// always on the heap and never point into another message's slab. Entries of a
+// list never move, so pointers to them survive appends.
 //
 // Inside the library groups are owned through std::unique_ptr; the public free
 // functions end only objects that have no parent.

@@ -575,9 +575,12 @@ Status encodeFrame(const FrameHeader& header, const IMessage& message, std::vect
             typeField = &f;
             break;
         }
-    // getValue gives a number set as the type its decimal text.
-    const char* type = typeField ? typeField->getValue() : "";
-    const size_t typeLength = typeField ? typeField->getLength() : 0;
+    // getValue gives a number set as the type its decimal text; a group list in
+    // its place is no type at all.
+    const char* type = typeField ? typeField->getValue() : nullptr;
+    const size_t typeLength = type ? typeField->getLength() : 0;
+    if (!type)
+        type = "";
 
     const size_t start = out.size();
     const size_t payloadStart = start + kHeaderSize;

@@ -184,13 +184,30 @@ TEST(FrameCodecTest, EveryKindAndValueRoundTripsExactly)
     EXPECT_TRUE(std::signbit(f.message->getDoubleValue(tag - 9)));
 }
 
-TEST(FrameCodecTest, EmptyMessageTypeStillReadsAsTheTypeField)
+TEST(FrameCodecTest, MessageTypeTravelsAsTextWhateverItsField)
 {
-    auto m = newMessage("");
-    const Drained r = decodeAll(encode(*m));
-    ASSERT_EQ(r.frames.size(), 1u);
-    EXPECT_STREQ(r.frames[0].message->getValue(IFixDefs::FLDTAG_MSGTYPE), "");
-    EXPECT_EQ(r.frames[0].message->getFieldCount(), 1);
+    struct Case {
+        const char* name;
+        void (*set)(FieldGroup&);
+        const char* type;
+    };
+    const Case cases[] = {
+        {"empty", [](FieldGroup& g) { g.setMsgType(""); }, ""},
+        {"none at all", [](FieldGroup&) {}, ""},
+        {"an integer", [](FieldGroup& g) { g.setIntValue(IFixDefs::FLDTAG_MSGTYPE, 5); }, "5"},
+        {"a group list", [](FieldGroup& g) { g.createGroupList(IFixDefs::FLDTAG_MSGTYPE); }, ""},
+    };
+    for (const Case& c : cases) {
+        FieldGroup m;
+        c.set(m);
+        m.setValue(7, "x");
+        const Drained r = decodeAll(encode(m));
+        ASSERT_EQ(r.frames.size(), 1u) << c.name;
+        const FieldGroup& got = *r.frames[0].message;
+        EXPECT_STREQ(got.getValue(IFixDefs::FLDTAG_MSGTYPE), c.type) << c.name;
+        EXPECT_STREQ(got.getValue(7), "x") << c.name;
+        EXPECT_EQ(got.getFieldCount(), 2) << c.name;
+    }
 }
 
 TEST(FrameCodecTest, EmbeddedMessagesKeepTheirOwnType)

@@ -144,7 +144,10 @@ bool Link::scheduleWriteLocked()
 
 void Link::postMaybeWrite()
 {
-    asio::post(m_strand, [self = shared_from_this()] { self->maybeWrite(); });
+    // Deferred, not posted: called from an I/O thread (a handler answering a frame)
+    // the write runs on this thread once the handler returns instead of waking the
+    // other thread for it; from any other thread defer is a plain post.
+    asio::defer(m_strand, [self = shared_from_this()] { self->maybeWrite(); });
 }
 
 Status Link::sendMessage(const wire::FrameHeader& header, const IMessage& message)

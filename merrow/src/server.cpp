@@ -30,6 +30,14 @@ Server::Impl::Impl(IServerApplication& a, ServerOptions o)
     : app(a), options(std::move(o)), clock(detail::SteadyClock::instance()),
       limiter(clock, options.maxLogonFailures, options.logonFailureWindow)
 {
+    for (int i = 1; i < std::max(1, options.threads); ++i)
+        moreIos.push_back(std::make_unique<asio::io_context>(1));
+}
+
+asio::io_context& Server::Impl::pickIo()
+{
+    const unsigned n = nextIo.fetch_add(1, std::memory_order_relaxed) % (moreIos.size() + 1);
+    return n == 0 ? io : *moreIos[n - 1];
 }
 
 Server::Impl::~Impl() = default;
@@ -58,7 +66,7 @@ void Server::Impl::accept(Listener& listener)
     // A raw pointer: handlers still queued when the io_context goes must not keep the
     // core (which owns it) alive.
     Impl* self = this;
-    auto strand = asio::make_strand(io);
+    auto strand = asio::make_strand(pickIo());
     listener.acceptor.async_accept(
         strand, asio::bind_executor(listener.strand, [self, &listener, strand](const asio::error_code& ec,
                                                                                 asio::ip::tcp::socket socket) {
@@ -488,10 +496,12 @@ Status Server::start()
     if (m_impl->started)
         return Status::error("the server has already started");
     m_impl->started = true;
-    m_impl->work.emplace(asio::make_work_guard(m_impl->io));
-    const int n = std::max(1, m_impl->options.threads);
-    for (int i = 0; i < n; ++i)
-        m_impl->threads.emplace_back([impl = m_impl.get()] { impl->io.run(); });
+    m_impl->work.push_back(asio::make_work_guard(m_impl->io));
+    m_impl->threads.emplace_back([impl = m_impl.get()] { impl->io.run(); });
+    for (auto& more : m_impl->moreIos) {
+        m_impl->work.push_back(asio::make_work_guard(*more));
+        m_impl->threads.emplace_back([io = more.get()] { io->run(); });
+    }
     return Status();
 }
 
@@ -529,8 +539,10 @@ void Server::stop(CloseReason reason, const std::string& text)
         impl.drained.wait_for(lock, std::chrono::seconds(3),
                               [&] { return impl.connections.empty() && impl.pendingEnds == 0; });
     }
-    impl.work.reset();
+    impl.work.clear();
     impl.io.stop();
+    for (auto& more : impl.moreIos)
+        more->stop();
     for (auto& t : impl.threads)
         if (t.joinable())
             t.join();

@@ -15,6 +15,7 @@
 // session mutex, then core mutex, then a link's own mutex; never the reverse. No lock
 // is held while the application is called.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -67,10 +68,17 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
     IServerApplication& app;
     const ServerOptions options;
     const detail::Clock& clock;
-    // Declared first so that it is destroyed last: everything below may hold its
-    // executors.
-    asio::io_context io;
-    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+    // Declared first so that they are destroyed last: everything below may hold their
+    // executors. One context per I/O thread, each run by its thread alone: a context
+    // shared by several threads wakes a second thread for every readiness event.
+    // Connections are spread over them in turn; io (the first) also runs the
+    // listeners and the sessions' timers.
+    // moreIos outlives io: an accept pending on io holds a socket of one of them.
+    std::vector<std::unique_ptr<asio::io_context>> moreIos;
+    asio::io_context io{1};
+    std::atomic<unsigned> nextIo{0};
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> work;
+    asio::io_context& pickIo();
     std::vector<std::thread> threads;
     std::vector<std::unique_ptr<Listener>> listeners;
 
