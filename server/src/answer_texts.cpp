@@ -45,8 +45,31 @@ std::string table(const std::vector<Row>& rows, Line line) {
 
 std::string formatPrice(double v, int digits) {
     if (!std::isfinite(v)) v = 0;
+    digits = std::clamp(digits, 0, 10);
+    // Prices are whole units of 10^-digits: written from the integer, which is what
+    // printf's rounding gives for a value that close to a unit (far from any tie).
+    static constexpr double kScale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
+    const double scaled = v * kScale[digits];
+    if (std::fabs(scaled) < 1e15) {
+        const double units = std::nearbyint(scaled);
+        if (std::fabs(scaled - units) < 1e-6 && (units != 0 || !std::signbit(v))) {
+            int64_t n = static_cast<int64_t>(units);
+            const bool negative = n < 0;
+            uint64_t u = negative ? static_cast<uint64_t>(-n) : static_cast<uint64_t>(n);
+            char buf[32];
+            char* p = buf + sizeof buf;
+            for (int i = 0; i < digits; ++i, u /= 10) *--p = static_cast<char>('0' + u % 10);
+            if (digits) *--p = '.';
+            do {
+                *--p = static_cast<char>('0' + u % 10);
+                u /= 10;
+            } while (u);
+            if (negative) *--p = '-';
+            return std::string(p, buf + sizeof buf);
+        }
+    }
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", std::clamp(digits, 0, 10), v);
+    std::snprintf(buf, sizeof buf, "%.*f", digits, v);
     return buf;
 }
 

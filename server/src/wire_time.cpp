@@ -73,8 +73,24 @@ Fields split(UnixMs t) {
 std::string dasTimestamp(UnixMs t) {
     const Fields f = split(t);
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%02u%02u%04d%02u%02u%02u%03u", f.mo, f.d, f.y, f.h, f.mi, f.s, f.ms);
-    return buf;
+    if (f.y < 0 || f.y > 9999) {
+        std::snprintf(buf, sizeof buf, "%02u%02u%04d%02u%02u%02u%03u", f.mo, f.d, f.y, f.h, f.mi, f.s, f.ms);
+        return buf;
+    }
+    // The price ticks write one per update: digits by hand rather than printf.
+    char* p = buf;
+    const auto put = [&p](unsigned v, int width) {
+        for (int i = width - 1; i >= 0; --i, v /= 10) p[i] = static_cast<char>('0' + v % 10);
+        p += width;
+    };
+    put(f.mo, 2);
+    put(f.d, 2);
+    put(static_cast<unsigned>(f.y), 4);
+    put(f.h, 2);
+    put(f.mi, 2);
+    put(f.s, 2);
+    put(f.ms, 3);
+    return std::string(buf, p);
 }
 
 std::string utcTimestamp(UnixMs t) {

@@ -1,0 +1,744 @@
+#include "dealer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+
+#include "answer_texts.h"
+#include "merrow/utc_timestamp.h"
+#include "password.h"
+
+namespace pellora::dealer {
+
+using Fx = merrow::IFixDefs;
+
+// What the dealer keeps with each session.
+struct Dealer::SessionContext {
+    std::string user;
+    const User* account = nullptr;          // the logged-on user
+    const Connection* connection = nullptr; // trade sessions
+    const PriceTerminal* terminal = nullptr; // price sessions (logged in by session)
+    std::vector<int> initialCommands;
+};
+
+namespace {
+
+constexpr UnixMs kDefaultVirtualStart = 1767614400000;  // Monday 2026-01-05 12:00 UTC
+constexpr const char* kClockKey = "virtual_clock";
+constexpr const char* kMessageIdKey = "next_message_id";
+
+std::shared_ptr<Dealer::SessionContext> contextOf(const merrow::ServerSessionPtr& s) {
+    return std::static_pointer_cast<Dealer::SessionContext>(s->context());
+}
+
+// The command numbers after "EXTRA=" ("EXTRA=3,139,9;PIN=1234").
+std::vector<int> extraCommands(const std::string& extra) {
+    std::vector<int> out;
+    size_t at = 0;
+    while ((at = extra.find("EXTRA=", at)) != std::string::npos) {
+        if (at == 0 || extra[at - 1] == ';') break;
+        at += 6;
+    }
+    if (at == std::string::npos) return out;
+    const size_t start = at + 6;
+    const size_t end = std::min(extra.find(';', start), extra.size());
+    std::string item;
+    for (size_t i = start; i <= end; ++i) {
+        if (i == end || extra[i] == ',') {
+            if (!item.empty() && item.size() < 6 && item.find_first_not_of("0123456789") == std::string::npos)
+                out.push_back(std::stoi(item));
+            item.clear();
+        } else {
+            item += extra[i];
+        }
+    }
+    return out;
+}
+
+// A stored counter: 1 to 15 decimal digits.
+bool readCount(const std::string& s, int64_t& out) {
+    if (s.empty() || s.size() > 15 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    out = std::stoll(s);
+    return true;
+}
+
+bool isTableCommand(int c) {
+    switch (c) {
+        case 3: case 5: case 7: case 9: case 10: case 44: case 46: case 67: case 70: case 138: case 139: return true;
+        default: return false;
+    }
+}
+
+// Unknown names give an empty context (no user), which the dealer never answers for.
+bool isOrderCommand(int c) { return c == 34 || c == 19 || c == 20 || c == 24 || c == 131 || c == 117; }
+
+bool ownsAccount(const User& u, const std::string& accountId) {
+    return std::find(u.accounts.begin(), u.accounts.end(), accountId) != u.accounts.end();
+}
+
+Status makeDir(const std::string& dir) {
+    if (dir.empty()) return Status::error("the data folder is not named");
+    std::string path;
+    for (size_t i = 0; i <= dir.size(); ++i) {
+        if (i == dir.size() || (dir[i] == '/' && i > 0)) {
+            path = dir.substr(0, i);
+            if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+                return Status::error("cannot create the data folder '" + path + "'");
+        }
+    }
+    return Status::ok();
+}
+
+} // namespace
+
+Dealer::Dealer(DealerConfig config, UnixMs start)
+    : config_(std::move(config)),
+      clock_(config_.virtualClock, start),
+      calendar_(MarketCalendar::newYork(config_.zoneinfoDir)),
+      instruments_(config_.world.instruments),
+      tape_(config_.world.instruments.size()) {
+    server_ = std::make_unique<merrow::Server>(*this, config_.serverOptions);
+}
+
+Dealer::~Dealer() { stop(); }
+
+void Dealer::log(const std::string& line) const {
+    if (config_.log) config_.log(line);
+}
+
+Status Dealer::create(DealerConfig config, std::unique_ptr<Dealer>& out) {
+    if (Status s = config.world.validate(); !s.isOk()) return s;
+    if (config.tickRate < 1) return Status::error("the tick rate must be at least 1");
+    if (Status s = makeDir(config.dataDir); !s.isOk()) return s;
+    std::unique_ptr<Store> store;
+    if (Status s = Store::open(config.dataDir + "/state.db", store); !s.isOk()) return s;
+    UnixMs start = config.virtualStart ? config.virtualStart : kDefaultVirtualStart;
+    StoredState loaded;
+    const bool seeded = store->seeded();
+    if (seeded) {
+        if (Status s = store->load(ServerClock::systemNow(), loaded); !s.isOk()) return s;
+        if (config.virtualClock && !config.virtualStart) {
+            int64_t kept = 0;
+            if (auto it = loaded.meta.find(kClockKey); it != loaded.meta.end() && readCount(it->second, kept))
+                start = kept;
+            for (const PriceState& p : loaded.prices) start = std::max(start, p.time);
+        }
+    }
+    std::unique_ptr<Dealer> d(new Dealer(std::move(config), start));
+    d->store_ = std::move(store);
+    d->state_ = std::move(loaded);
+    if (Status s = d->init(); !s.isOk()) return s;
+    out = std::move(d);
+    return Status::ok();
+}
+
+Status Dealer::init() {
+    const UnixMs start = clock_.now();
+    engine_ = std::make_unique<PriceEngine>(config_.seed, config_.world.instruments, config_.tickRate, calendar_, start);
+    history_ = std::make_unique<HistoryGenerator>(config_.seed, config_.world.instruments, calendar_, start);
+    if (!store_->seeded()) {
+        TickSchedule schedule = engine_->schedule();
+        if (Status s = store_->seed(config_.world, engine_->states(), schedule); !s.isOk()) return s;
+        if (Status s = store_->load(start, state_); !s.isOk()) return s;
+    } else if (state_.schedule) {
+        engine_->restore(state_.prices, *state_.schedule);
+        for (size_t i = 0; i < engine_->size(); ++i)
+            if (engine_->states()[i].time) history_->setAnchor(i, engine_->states()[i].time, engine_->midUnits(i));
+        if (!config_.virtualClock) engine_->skipTo(start);  // no replay of the time the server was down
+    }
+    // Message IDs go on after the highest number any stored ID ends with.
+    for (const MessageRecord& m : state_.messages) {
+        const size_t digits = m.msgId.find_last_not_of("0123456789") + 1;
+        int64_t n = 0;
+        if (readCount(m.msgId.substr(digits), n)) nextMessageId_ = std::max(nextMessageId_, n + 1);
+    }
+    if (auto it = state_.meta.find(kMessageIdKey); it != state_.meta.end()) {
+        int64_t n = 0;
+        if (readCount(it->second, n)) nextMessageId_ = std::max(nextMessageId_, n);
+    }
+    lastSave_ = start;
+    return Status::ok();
+}
+
+Status Dealer::listen(const std::string& url, const std::string& certFile, const std::string& keyFile) {
+    merrow::Status s = server_->listen(url, certFile, keyFile);
+    return s.ok() ? Status::ok() : Status::error(url + ": " + s.reason());
+}
+
+Status Dealer::start() {
+    if (started_) return Status::error("the dealer is already started");
+    merrow::Status s = server_->start();
+    if (!s.ok()) return Status::error(s.reason());
+    started_ = true;
+    priceThread_ = std::thread([this] { priceLoop(); });
+    return Status::ok();
+}
+
+void Dealer::stop() {
+    if (stopped_) return;
+    stopped_ = true;
+    {
+        std::lock_guard<std::mutex> lock(loopMu_);
+        stopping_ = true;
+    }
+    loopCv_.notify_all();
+    if (priceThread_.joinable()) priceThread_.join();
+    if (server_) server_->stop(merrow::CloseReason::kShutdown, "The server is shutting down.");
+    std::lock_guard<std::mutex> lock(priceMu_);
+    if (engine_ && store_) savePricesLocked(clock_.now());
+}
+
+// ---- Prices
+
+void Dealer::priceLoop() {
+    const auto period = std::chrono::milliseconds(std::clamp(1000 / config_.tickRate, 1, 50));
+    std::unique_lock<std::mutex> lock(loopMu_);
+    while (!stopping_) {
+        lock.unlock();
+        pumpPrices();
+        lock.lock();
+        loopCv_.wait_for(lock, period, [&] { return stopping_; });
+    }
+}
+
+void Dealer::savePricesLocked(UnixMs now) {
+    Change c;
+    c.prices = engine_->states();
+    c.schedule = engine_->schedule();
+    if (config_.virtualClock) c.meta[kClockKey] = std::to_string(now);
+    if (Status s = store_->apply(c); !s.isOk()) log("saving prices failed: " + s.text());
+    lastSave_ = now;
+}
+
+void Dealer::pumpPrices() {
+    std::vector<merrow::ServerSessionPtr> sessions = server_->sessions();
+    std::lock_guard<std::mutex> lock(priceMu_);
+    const UnixMs now = clock_.now();
+    std::vector<std::pair<size_t, OfferQuote>> ticks;
+    if (pricesStopped_) {
+        engine_->skipTo(now);
+    } else {
+        engine_->advanceTo(now, [&](size_t i, const OfferQuote& q) {
+            const int d = engine_->instrument(i).digits;
+            tape_.record(i, q.time, toUnits(q.bid, d), toUnits(q.ask, d));
+            ticks.emplace_back(i, q);
+        });
+    }
+    if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && !ticks.empty())) savePricesLocked(now);
+    if (ticks.empty()) return;
+    // Every tick goes out, in order, keyed by its offer: a client that falls behind
+    // has the older ones of an offer replaced by the transport's conflation, one that
+    // keeps up sees the whole tape at the tick rate.
+    for (const auto& [i, q] : ticks) {
+        UpdateText u(q.time);
+        u.add(TableCode::Offer, UpdateKind::Update, offerLine(q, engine_->instrument(i).digits));
+        MessagePtr m = dasMessage(u.str());
+        for (const merrow::ServerSessionPtr& s : sessions) {
+            auto ctx = contextOf(s);
+            if (!ctx || !s->connected()) continue;
+            if (ctx->terminal) {
+                if (std::find(ctx->terminal->offerIds.begin(), ctx->terminal->offerIds.end(), q.offerId) ==
+                    ctx->terminal->offerIds.end())
+                    continue;
+            } else if (!ctx->connection || ctx->connection->protocol != Protocol::Das ||
+                       !ctx->connection->priceTerminal.empty()) {
+                continue;
+            }
+            if (s->send(*m, Fx::CHANNEL_MARKET_DATA, q.offerId).ok()) ++ticksSent_;
+        }
+    }
+}
+
+std::vector<OfferQuote> Dealer::quotes() {
+    std::lock_guard<std::mutex> lock(priceMu_);
+    std::vector<OfferQuote> out;
+    for (size_t i = 0; i < engine_->size(); ++i) out.push_back(engine_->quote(i));
+    return out;
+}
+
+void Dealer::stopPrices() {
+    std::lock_guard<std::mutex> lock(priceMu_);
+    pricesStopped_ = true;
+}
+
+void Dealer::resumePrices() {
+    std::lock_guard<std::mutex> lock(priceMu_);
+    if (pricesStopped_) engine_->skipTo(clock_.now());
+    pricesStopped_ = false;
+}
+
+Status Dealer::setPrice(const std::string& offerId, double bid) {
+    std::vector<merrow::ServerSessionPtr> sessions = server_->sessions();
+    std::lock_guard<std::mutex> lock(priceMu_);
+    OfferQuote q;
+    const int i = engine_->indexOf(offerId);
+    if (i < 0) return Status::error(unknownOfferText(offerId));
+    if (!engine_->setPrice(offerId, bid, clock_.now(), q)) return Status::error("The price must be positive.");
+    const int d = engine_->instrument(i).digits;
+    tape_.record(i, q.time, toUnits(q.bid, d), toUnits(q.ask, d));
+    savePricesLocked(clock_.now());
+    UpdateText u(q.time);
+    u.add(TableCode::Offer, UpdateKind::Update, offerLine(q, d));
+    MessagePtr m = dasMessage(u.str());
+    for (const merrow::ServerSessionPtr& s : sessions) {
+        auto ctx = contextOf(s);
+        if (!ctx || (!ctx->terminal && (!ctx->connection || !ctx->connection->priceTerminal.empty()))) continue;
+        if (s->send(*m, Fx::CHANNEL_MARKET_DATA, offerId).ok()) ++ticksSent_;
+    }
+    return Status::ok();
+}
+
+Status Dealer::stepClock(UnixMs ms) {
+    if (Status s = clock_.step(ms); !s.isOk()) return s;
+    pumpPrices();
+    return Status::ok();
+}
+
+// ---- Login
+
+merrow::StationReply Dealer::onHello(const merrow::HelloInfo& hello) {
+    merrow::StationReply r;
+    r.parameters.push_back({"version", config_.world.station.version});
+    if (hello.stationKind == "PriceServer") {
+        const PriceTerminal* t = config_.world.findPriceTerminal(hello.connectionName);
+        if (!t) return merrow::StationReply::refuse("Unknown connection '" + hello.connectionName + "'.");
+        r.tradingSessions.emplace_back("QORA", t->name.c_str(), t->name.c_str(), t->name.c_str(), false);
+        return r;
+    }
+    const Connection* c = config_.world.findConnection(hello.connectionName);
+    if (!c) return merrow::StationReply::refuse("Unknown connection '" + hello.connectionName + "'.");
+    for (const TradingSession& ts : c->sessions)
+        r.tradingSessions.emplace_back(ts.id.c_str(), ts.subId.c_str(), ts.name.c_str(), ts.description.c_str(),
+                                       !ts.pin.empty());
+    return r;
+}
+
+merrow::LogonReply Dealer::onLogon(const merrow::LogonInfo& logon) {
+    const Connection* c = config_.world.findConnection(logon.connectionName);
+    if (!c) return merrow::LogonReply::reject("Unknown connection '" + logon.connectionName + "'.");
+    const User* u = config_.world.findUser(logon.user);
+    if (config_.world.users.empty()) return merrow::LogonReply::reject("Invalid user name or password.");
+    // Unknown users cost a verification too, so timing does not tell names apart.
+    const std::string& stored = u ? u->passwordHash : config_.world.users.front().passwordHash;
+    if (!verifyPassword(logon.password, stored) || !u)
+        return merrow::LogonReply::reject("Invalid user name or password.");
+    const TradingSession* chosen = nullptr;
+    for (const TradingSession& ts : c->sessions)
+        if ((logon.tradingSessionSubId.empty() || ts.subId == logon.tradingSessionSubId) &&
+            (logon.tradingSessionId.empty() || ts.id == logon.tradingSessionId)) {
+            if (logon.tradingSessionId.empty() && logon.tradingSessionSubId.empty() && c->sessions.size() > 1) break;
+            chosen = &ts;
+            break;
+        }
+    if (!chosen) {
+        const std::string named = logon.tradingSessionSubId.empty() ? logon.tradingSessionId : logon.tradingSessionSubId;
+        return merrow::LogonReply::reject(named.empty() ? "Choose a trading session."
+                                                        : "Unknown trading session '" + named + "'.");
+    }
+    if (!chosen->pin.empty() && logon.pin != chosen->pin) return merrow::LogonReply::reject("Invalid PIN.");
+
+    SessionContext ctx = contextFor(logon);
+    merrow::LogonReply r;
+    r.accepted = true;
+    r.traderId = u->traderId;
+    r.userKind = u->kind;
+    r.properties.push_back({"TransportProvider", protocolName(c->protocol)});
+    if (c->protocol == Protocol::Das) r.initialMessages = initialMessages(ctx);
+    return r;
+}
+
+Dealer::SessionContext Dealer::contextFor(const merrow::LogonInfo& logon) const {
+    SessionContext ctx;
+    if (logon.bySession) {
+        ctx.terminal = config_.world.findPriceTerminal(logon.connectionName);
+        for (const User& u : config_.world.users)
+            if (u.traderId == logon.bySessionTraderId) ctx.account = &u;
+    } else {
+        ctx.connection = config_.world.findConnection(logon.connectionName);
+        ctx.account = config_.world.findUser(logon.user);
+        if (ctx.connection && ctx.connection->initialMessages) ctx.initialCommands = extraCommands(logon.extraParams);
+    }
+    if (ctx.account && (ctx.connection || ctx.terminal)) ctx.user = ctx.account->name;
+    return ctx;
+}
+
+merrow::LogonReply Dealer::onLogonBySession(const merrow::LogonInfo& logon,
+                                            const merrow::ServerSessionPtr& tradeSession) {
+    const PriceTerminal* t = config_.world.findPriceTerminal(logon.connectionName);
+    if (!t) return merrow::LogonReply::reject("Unknown connection '" + logon.connectionName + "'.");
+    const Connection* c = config_.world.findConnection(tradeSession->logon().connectionName);
+    if (!c || c->priceTerminal != t->name || tradeSession->logon().bySession)
+        return merrow::LogonReply::reject("The trade session does not take prices from '" + t->name + "'.");
+    if (!logon.bySessionSubId.empty() && logon.bySessionSubId != tradeSession->logon().tradingSessionSubId)
+        return merrow::LogonReply::reject("The trade session is not logged in.");
+    merrow::LogonReply r;
+    r.accepted = true;
+    r.traderId = tradeSession->traderId();
+    r.userKind = tradeSession->userKind();
+    r.properties.push_back({"TransportProvider", protocolName(t->protocol)});
+    return r;
+}
+
+void Dealer::onSessionStarted(const merrow::ServerSessionPtr& session, bool resumed) {
+    if (!resumed || !session->context())
+        session->setContext(std::make_shared<SessionContext>(contextFor(session->logon())));
+    log(std::string(resumed ? "resumed " : "logged on ") + session->user() + " session " + session->sessionId());
+}
+
+std::vector<merrow::InitialMessageText> Dealer::onResume(const merrow::ServerSessionPtr& session) {
+    auto ctx = contextOf(session);
+    if (!ctx || !ctx->connection || ctx->connection->protocol != Protocol::Das) return {};
+    return initialMessages(*ctx);
+}
+
+void Dealer::onSessionEnded(const merrow::ServerSessionPtr& session, merrow::SessionEnd, const std::string& text) {
+    log("session " + session->sessionId() + " of " + session->user() + " ended: " + text);
+}
+
+std::vector<merrow::InitialMessageText> Dealer::initialMessages(const SessionContext& ctx) {
+    std::vector<merrow::InitialMessageText> out;
+    for (int c : ctx.initialCommands) {
+        if (!isTableCommand(c)) continue;
+        DasRequest r;
+        r.command = c;
+        std::string text;
+        if (answer(ctx, r, text).isOk()) out.push_back({c, text});
+    }
+    return out;
+}
+
+// ---- Requests
+
+const Instrument* Dealer::instrumentLocked(const std::string& offerId) const {
+    for (const Instrument& m : instruments_)
+        if (m.offerId == offerId) return &m;
+    return nullptr;
+}
+
+Status Dealer::answer(const SessionContext& ctx, const DasRequest& r, std::string& text) {
+    if (ctx.user.empty() || !ctx.account) return Status::error("The session has no user.");
+    const User& u = *ctx.account;
+    const std::string* trader = r.param("TraderID");
+    const std::string* account = r.param("AcctID");
+    if (trader && *trader != std::to_string(u.traderId) && (r.command == 5 || r.command == 9 || r.command == 10 || r.command == 67)) {
+        text = failureAnswer(FailureCode::NotPermitted, "Unknown trader " + *trader + ".");
+        return Status::ok();
+    }
+    const bool byAccount = r.command == 44 || r.command == 70 || (r.command == 46 && account);
+    if (byAccount) {
+        if (!account) return Status::error("Command " + std::to_string(r.command) + " needs the parameter AcctID.");
+        if (!ownsAccount(u, *account)) {
+            text = failureAnswer(FailureCode::UnknownAccount, unknownAccountText(*account));
+            return Status::ok();
+        }
+    }
+    auto mine = [&](const std::string& accountId) {
+        return byAccount ? accountId == *account : ownsAccount(u, accountId);
+    };
+    const World& w = config_.world;
+    switch (r.command) {
+        case 3: {
+            std::lock_guard<std::mutex> lock(stateMu_);
+            text = systemPropertiesAnswer(w, *ctx.connection);
+            return Status::ok();
+        }
+        case 139: {
+            World view;
+            {
+                std::lock_guard<std::mutex> lock(stateMu_);
+                view.instruments = instruments_;
+            }
+            text = instrumentsAnswer(view);
+            return Status::ok();
+        }
+        case 138: text = accountPropertiesAnswer(w, leverageProfilesOf(w, u)); return Status::ok();
+        case 9: text = offersAnswer(w, quotes()); return Status::ok();
+        default: break;
+    }
+    std::lock_guard<std::mutex> lock(stateMu_);
+    switch (r.command) {
+        case 5: {
+            std::vector<AccountRecord> rows;
+            for (const AccountRecord& a : state_.accounts)
+                if (mine(a.accountId)) rows.push_back(a);
+            text = accountsAnswer(rows);
+            return Status::ok();
+        }
+        case 10: case 44: {
+            std::vector<TradeRecord> rows;
+            for (const TradeRecord& t : state_.trades)
+                if (mine(t.accountId)) rows.push_back(t);
+            text = tradesAnswer(w, rows);
+            return Status::ok();
+        }
+        case 46: {
+            std::vector<OrderRecord> rows;
+            for (const OrderRecord& o : state_.orders)
+                if (mine(o.accountId)) rows.push_back(o);
+            text = ordersAnswer(w, rows);
+            return Status::ok();
+        }
+        case 67: case 70: {
+            std::vector<ClosedTradeRecord> rows;
+            for (const ClosedTradeRecord& c : state_.closedTrades)
+                if (mine(c.accountId)) rows.push_back(c);
+            text = closedTradesAnswer(w, rows);
+            return Status::ok();
+        }
+        case 7: {
+            std::vector<MessageRecord> rows;
+            for (const MessageRecord& m : state_.messages)
+                if (m.user == u.name) rows.push_back(m);
+            text = messagesAnswer(rows);
+            return Status::ok();
+        }
+        default: break;
+    }
+    if (isOrderCommand(r.command)) {
+        text = failureAnswer(FailureCode::NotPermitted, "Orders are not taken on this server yet.");
+        return Status::ok();
+    }
+    return Status::error("Unknown command " + std::to_string(r.command) + ".");
+}
+
+void Dealer::sendAnswer(const merrow::ServerSessionPtr& s, const std::string& requestId, const std::string& text) {
+    // Room for the envelope; an answer that cannot fit is a failure the client can read.
+    if (text.size() + 512 > s->maxPayload()) {
+        MessagePtr m = dasResponse(requestId, failureAnswer(FailureCode::Internal, "The answer is too large."));
+        (void)s->send(*m);
+        return;
+    }
+    MessagePtr m = dasResponse(requestId, text);
+    merrow::Status st = s->send(*m);
+    if (!st.ok()) log("answer to " + requestId + " not sent: " + st.reason());
+}
+
+void Dealer::handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m) {
+    DasRequest r;
+    Status st = readDasRequest(m, r);
+    std::string text;
+    if (st.isOk() && (!ctx.connection || ctx.connection->protocol != Protocol::Das))
+        st = Status::error("This session takes no DAS requests.");
+    if (st.isOk()) st = answer(ctx, r, text);
+    if (!st.isOk()) {
+        MessagePtr rej = requestReject(requestIdOf(m), st.text());
+        (void)s->send(*rej);
+        return;
+    }
+    sendAnswer(s, r.requestId, text);
+}
+
+void Dealer::handleMarketData(const merrow::ServerSessionPtr& s, const merrow::IFieldGroup& m) {
+    MarketDataRequest r;
+    int reason = 0;
+    Status st = readMarketDataRequest(m, r, reason);
+    HistoryRequest h;
+    int digits = 5;
+    if (st.isOk() && r.responseFormat != Fx::MSGTYPE_QORARESPONSE) {
+        reason = Fx::MDREQREJREASON_UNSUPPORTED_MDUPDATETYPE;
+        st = Status::error(std::string("Price history is answered only as ") + Fx::MSGTYPE_QORARESPONSE + ".");
+    }
+    if (st.isOk()) {
+        const Instrument* ins = config_.world.findInstrumentBySymbol(r.symbol);
+        if (!ins) ins = config_.world.findInstrument(r.symbol);
+        if (!ins) {
+            reason = Fx::MDREQREJREASON_UNKNOWN_SYMBOL;
+            st = Status::error("Unknown instrument '" + r.symbol + "'.");
+        } else {
+            h.offerId = ins->offerId;
+            digits = ins->digits;
+        }
+    }
+    std::vector<Bar> bars;
+    if (st.isOk()) {
+        h.timeframe = r.timeframe;
+        h.from = r.from;
+        h.to = r.to;
+        h.count = std::min(r.count, HistoryGenerator::kMaxBars);
+        h.includeWeekends = r.includeWeekends;
+        st = history_->bars(h, clock_.now(), &tape_, bars);
+        if (!st.isOk()) reason = Fx::MDREQREJREASON_UNKNOWN_SYMBOL;
+    }
+    if (!st.isOk()) {
+        MessagePtr rej = marketDataReject(requestIdOf(m), reason, st.text());
+        (void)s->send(*rej);
+        return;
+    }
+    std::string text = barLines(bars, digits);
+    while (!bars.empty() && text.size() + 512 > s->maxPayload()) {
+        bars.erase(bars.begin(), bars.begin() + static_cast<long>((bars.size() + 1) / 2));
+        text = barLines(bars, digits);
+    }
+    MessagePtr resp = dasResponse(r.requestId, text);
+    resp->setValue(Fx::FLDTAG_SYMBOL, r.symbol.c_str());
+    if (!bars.empty()) {
+        merrow::CUTCTimestamp ts(toSerial(bars.back().time));
+        resp->setValue(Fx::FLDTAG_LAST_MINUTE, ts.getText());
+        resp->setIntValue(Fx::FLDTAG_LAST_MINUTE_VOLUME, bars.back().volume);
+    } else {
+        resp->setValue(Fx::FLDTAG_LAST_MINUTE, "");
+        resp->setIntValue(Fx::FLDTAG_LAST_MINUTE_VOLUME, 0);
+    }
+    merrow::Status sent = s->send(*resp);
+    if (!sent.ok()) log("history answer to " + r.requestId + " not sent: " + sent.reason());
+}
+
+void Dealer::onMessage(const merrow::ServerSessionPtr& session, const merrow::IMessage& message, int) {
+    auto ctx = contextOf(session);
+    if (!ctx) ctx = std::make_shared<SessionContext>(contextFor(session->logon()));
+    const std::string type = message.getMsgType();
+    if (type == Fx::MSGTYPE_QORAREQUEST) {
+        handleRequest(session, *ctx, message);
+    } else if (type == Fx::MSGTYPE_QORAREQUESTBATCH) {
+        merrow::IFieldGroupList* members = message.getGroupList(Fx::FLDTAG_EMBMSG);
+        if (!members || members->size() == 0) {
+            MessagePtr rej = requestReject(requestIdOf(message), "The batch holds no requests.");
+            (void)session->send(*rej);
+            return;
+        }
+        for (int i = 0; i < members->size(); ++i) {
+            merrow::IFieldGroup* g = members->get(i);
+            merrow::IMessage* member = g ? g->asMessage() : nullptr;
+            if (member && std::string(member->getMsgType()) == Fx::MSGTYPE_QORAREQUEST) {
+                handleRequest(session, *ctx, *member);
+            } else {
+                MessagePtr rej = requestReject(g ? requestIdOf(*g) : std::string(), "A batch member is not a request.");
+                (void)session->send(*rej);
+            }
+        }
+    } else if (type == Fx::MSGTYPE_MARKETDATAREQUEST) {
+        handleMarketData(session, message);
+    } else if (type == Fx::MSGTYPE_QORAXMLMESSAGE) {
+        // RTMP requests carry their ID as the "RequestId" attribute of the XML text.
+        const char* xml = message.getValue(Fx::FLDTAG_TEXT);
+        std::string id;
+        if (xml) {
+            const std::string t = xml;
+            const size_t at = t.find("RequestId=\"");
+            if (at != std::string::npos) id = t.substr(at + 11, t.find('"', at + 11) - at - 11);
+        }
+        if (!id.empty()) {
+            MessagePtr rej = requestReject(id, "XML requests are not served.");
+            (void)session->send(*rej);
+        }
+    } else {
+        MessagePtr rej = requestReject(requestIdOf(message), "Unknown message type '" + type + "'.");
+        (void)session->send(*rej);
+    }
+}
+
+// ---- Control
+
+std::vector<merrow::ServerSessionPtr> Dealer::targets(const std::string& target) const {
+    std::vector<merrow::ServerSessionPtr> out;
+    for (const merrow::ServerSessionPtr& s : server_->sessions())
+        if (target.empty() || s->sessionId() == target || s->user() == target) out.push_back(s);
+        else if (auto ctx = contextOf(s); ctx && ctx->user == target) out.push_back(s);
+    return out;
+}
+
+size_t Dealer::cut(const std::string& target) {
+    auto list = targets(target);
+    for (auto& s : list) s->cut();
+    return list.size();
+}
+
+size_t Dealer::closeTargets(const std::string& target, merrow::CloseReason reason, const std::string& text) {
+    auto list = targets(target);
+    for (auto& s : list) s->close(reason, text);
+    return list.size();
+}
+
+size_t Dealer::logout(const std::string& target) {
+    return closeTargets(target, merrow::CloseReason::kNormal, "The session was closed by the dealer.");
+}
+size_t Dealer::expire(const std::string& target) {
+    return closeTargets(target, merrow::CloseReason::kExpired, "The session has expired.");
+}
+size_t Dealer::shutdownNotice(const std::string& target) {
+    return closeTargets(target, merrow::CloseReason::kShutdown, "The server is shutting down.");
+}
+size_t Dealer::forceRelogin(const std::string& target) {
+    return closeTargets(target, merrow::CloseReason::kForcedRelogin, "Please log in again.");
+}
+
+void Dealer::pushTrading(const std::string& user, const std::string& text) {
+    MessagePtr m = dasMessage(text);
+    for (const merrow::ServerSessionPtr& s : server_->sessions()) {
+        auto ctx = contextOf(s);
+        if (!ctx || !ctx->connection || ctx->connection->protocol != Protocol::Das) continue;
+        if (!user.empty() && ctx->user != user) continue;
+        (void)s->send(*m);
+    }
+}
+
+Status Dealer::setTradingStatus(const std::string& offerId, const std::string& status) {
+    std::string line;
+    {
+        std::lock_guard<std::mutex> lock(stateMu_);
+        for (Instrument& m : instruments_)
+            if (m.offerId == offerId) {
+                m.tradingStatus = status;
+                line = instrumentLine(m);
+            }
+    }
+    if (line.empty()) return Status::error(unknownOfferText(offerId));
+    pushTrading("", UpdateText(clock_.now()).add(TableCode::Instrument, UpdateKind::Update, line).str());
+    return Status::ok();
+}
+
+Status Dealer::setSubscriptionStatus(const std::string& offerId, const std::string& status) {
+    if (status != "T" && status != "D" && status != "V")
+        return Status::error("The subscription status must be T, D or V.");
+    std::string line;
+    {
+        std::lock_guard<std::mutex> lock(stateMu_);
+        for (Instrument& m : instruments_)
+            if (m.offerId == offerId) {
+                m.subscriptionStatus = status;
+                line = instrumentLine(m);
+            }
+    }
+    if (line.empty()) return Status::error(unknownOfferText(offerId));
+    pushTrading("", UpdateText(clock_.now()).add(TableCode::Instrument, UpdateKind::Update, line).str());
+    return Status::ok();
+}
+
+Status Dealer::sendMessage(const std::string& user, const std::string& subject, const std::string& text) {
+    if (!config_.world.findUser(user)) return Status::error("Unknown user '" + user + "'.");
+    MessageRecord m;
+    std::string update;
+    {
+        std::lock_guard<std::mutex> lock(stateMu_);
+        m.msgId = std::to_string(nextMessageId_);
+        m.user = user;
+        m.time = clock_.now();
+        m.from = "Dealer";
+        m.type = "1";
+        m.feature = "";
+        m.text = text;
+        m.subject = subject;
+        Change c;
+        c.messages.push_back(m);
+        c.meta[kMessageIdKey] = std::to_string(nextMessageId_ + 1);
+        if (Status s = store_->apply(c); !s.isOk()) return s;
+        ++nextMessageId_;
+        state_.messages.push_back(m);
+        update = UpdateText(m.time).add(TableCode::Message, UpdateKind::Insert, messageLine(m)).str();
+    }
+    pushTrading(user, update);
+    return Status::ok();
+}
+
+DealerStats Dealer::stats() const {
+    DealerStats st;
+    for (const merrow::ServerSessionPtr& s : server_->sessions()) {
+        ++st.sessions;
+        st.queuedFrames += s->queuedFrames();
+    }
+    st.ticksSent = ticksSent_.load();
+    st.ordersExecuted = ordersExecuted_.load();
+    return st;
+}
+
+} // namespace pellora::dealer

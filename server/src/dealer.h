@@ -1,0 +1,159 @@
+#pragma once
+// The dealing server: merrow::IServerApplication over the world, the store, the
+// prices and the history. It answers the station descriptor, logons (password, trading
+// session, PIN, price-terminal sessions by session), DAS requests and batches from the
+// stored state, price-history requests, and pushes offer prices on the market-data
+// channel. Control operations (cut, log out, expire, shutdown notice, relogin, set a
+// price, step the virtual clock, trading status, messages, stop/resume prices, stats)
+// serve tests, demos and the control socket.
+//
+// Ownership: the Dealer owns its merrow::Server, store, engine and price thread.
+// [Threading] Every public operation may be called from any thread but create(),
+// start() and stop() (one thread, in that order). Server callbacks run on the
+// server's I/O threads; no callback waits for another.
+// [Locking] stateMu_ guards the tables and instrument settings; priceMu_ guards the
+// engine and serialises price pushes. The order is priceMu_ before stateMu_; no lock
+// is held while the store commits except the one whose state the change belongs to.
+// [Durability] A change is committed before its answer or its pushes leave.
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "history.h"
+#include "merrow/server.h"
+#include "price_engine.h"
+#include "server_clock.h"
+#include "status.h"
+#include "store.h"
+#include "wire_messages.h"
+#include "world.h"
+#include "zone_rules.h"
+
+namespace pellora::dealer {
+
+struct DealerConfig {
+    World world;
+    std::string dataDir;  // holds state.db; created when missing
+    uint64_t seed = 1;
+    int tickRate = 20;
+    bool virtualClock = false;
+    UnixMs virtualStart = 0;  // 0: Monday 2026-01-05 12:00 UTC, or where a kept state stopped
+    std::string zoneinfoDir = "/usr/share/zoneinfo";
+    merrow::ServerOptions serverOptions;
+    std::function<void(const std::string&)> log;  // null: quiet
+};
+
+struct DealerStats {
+    size_t sessions = 0;
+    size_t queuedFrames = 0;
+    uint64_t ticksSent = 0;
+    uint64_t ordersExecuted = 0;
+};
+
+class Dealer : public merrow::IServerApplication {
+public:
+    static Status create(DealerConfig config, std::unique_ptr<Dealer>& out);
+    ~Dealer() override;
+    Dealer(const Dealer&) = delete;
+    Dealer& operator=(const Dealer&) = delete;
+
+    Status listen(const std::string& url, const std::string& certFile = {}, const std::string& keyFile = {});
+    uint16_t boundPort(size_t index = 0) const { return server_->boundPort(index); }
+    Status start();
+    // Shutdown notice to every session, prices saved, threads joined. Idempotent.
+    void stop();
+
+    // ---- Control. Targets name a user or a session ID; "" means every session.
+    size_t cut(const std::string& target);
+    size_t logout(const std::string& target);
+    size_t expire(const std::string& target);
+    size_t shutdownNotice(const std::string& target);
+    size_t forceRelogin(const std::string& target);
+    Status setPrice(const std::string& offerId, double bid);
+    Status stepClock(UnixMs ms);
+    Status setTradingStatus(const std::string& offerId, const std::string& status);
+    Status setSubscriptionStatus(const std::string& offerId, const std::string& status);
+    Status sendMessage(const std::string& user, const std::string& subject, const std::string& text);
+    void stopPrices();
+    void resumePrices();
+    DealerStats stats() const;
+
+    // Produces the ticks due by now and pushes them (the price thread calls it too).
+    void pumpPrices();
+    UnixMs now() const { return clock_.now(); }
+    const World& world() const { return config_.world; }
+
+    // ---- merrow::IServerApplication
+    merrow::StationReply onHello(const merrow::HelloInfo& hello) override;
+    merrow::LogonReply onLogon(const merrow::LogonInfo& logon) override;
+    merrow::LogonReply onLogonBySession(const merrow::LogonInfo& logon,
+                                        const merrow::ServerSessionPtr& tradeSession) override;
+    void onSessionStarted(const merrow::ServerSessionPtr& session, bool resumed) override;
+    void onMessage(const merrow::ServerSessionPtr& session, const merrow::IMessage& message, int channel) override;
+    std::vector<merrow::InitialMessageText> onResume(const merrow::ServerSessionPtr& session) override;
+    void onSessionEnded(const merrow::ServerSessionPtr& session, merrow::SessionEnd why,
+                        const std::string& text) override;
+
+    struct SessionContext;
+
+private:
+    explicit Dealer(DealerConfig config, UnixMs start);
+    Status init();
+    // The context of a logon: the user, its connection or price terminal and the
+    // initial commands; the user is empty when the logon names nothing known.
+    SessionContext contextFor(const merrow::LogonInfo& logon) const;
+    void priceLoop();
+    void savePricesLocked(UnixMs now);
+    void log(const std::string& line) const;
+
+    // Answers one DAS request (the answer text), or fails with a reject reason.
+    Status answer(const SessionContext& ctx, const DasRequest& r, std::string& text);
+    std::vector<merrow::InitialMessageText> initialMessages(const SessionContext& ctx);
+    void handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m);
+    void handleMarketData(const merrow::ServerSessionPtr& s, const merrow::IFieldGroup& m);
+    void sendAnswer(const merrow::ServerSessionPtr& s, const std::string& requestId, const std::string& text);
+    std::vector<OfferQuote> quotes();
+    const Instrument* instrumentLocked(const std::string& offerId) const;
+
+    std::vector<merrow::ServerSessionPtr> targets(const std::string& target) const;
+    size_t closeTargets(const std::string& target, merrow::CloseReason reason, const std::string& text);
+    // Pushes an update text on the trading channel to the DAS trade sessions of a
+    // user ("" every user).
+    void pushTrading(const std::string& user, const std::string& text);
+
+    DealerConfig config_;
+    ServerClock clock_;
+    MarketCalendar calendar_;
+    std::unique_ptr<Store> store_;
+    std::unique_ptr<merrow::Server> server_;
+
+    mutable std::mutex stateMu_;
+    std::vector<Instrument> instruments_;  // guarded by stateMu_ (statuses change)
+    StoredState state_;                    // guarded by stateMu_
+    int64_t nextMessageId_ = 1;            // guarded by stateMu_
+
+    mutable std::mutex priceMu_;
+    std::unique_ptr<PriceEngine> engine_;        // guarded by priceMu_
+    std::unique_ptr<HistoryGenerator> history_;  // immutable after init
+    LiveTape tape_;
+    bool pricesStopped_ = false;  // guarded by priceMu_
+    UnixMs lastSave_ = 0;         // guarded by priceMu_
+
+    std::atomic<uint64_t> ticksSent_{0};
+    std::atomic<uint64_t> ordersExecuted_{0};
+
+    std::mutex loopMu_;
+    std::condition_variable loopCv_;
+    bool stopping_ = false;  // guarded by loopMu_
+    bool started_ = false;
+    bool stopped_ = false;
+    std::thread priceThread_;
+};
+
+} // namespace pellora::dealer
