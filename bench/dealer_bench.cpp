@@ -16,6 +16,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "plain_names_reporter.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -180,41 +182,12 @@ void BM_PriceFanout(benchmark::State& state)
 }
 BENCHMARK(BM_PriceFanout)->UseRealTime()->MinTime(1.0);
 
-// Benchmarks timed by the wall clock keep their registered names, without the
-// "/real_time" suffix, as in the transport's benchmarks.
-template <class Base>
-class PlainNames : public Base {
-public:
-    using Base::Base;
-    void ReportRuns(const std::vector<benchmark::BenchmarkReporter::Run>& runs) override
-    {
-        std::vector<benchmark::BenchmarkReporter::Run> renamed = runs;
-        for (auto& run : renamed)
-            run.run_name.time_type.clear();
-        Base::ReportRuns(renamed);
-    }
-};
-
-std::unique_ptr<benchmark::BenchmarkReporter> displayReporter(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--benchmark_format=json") == 0)
-            return std::make_unique<PlainNames<benchmark::JSONReporter>>();
-    }
-    bool color = ::isatty(STDOUT_FILENO) != 0;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--benchmark_color=false") == 0)
-            color = false;
-    return std::make_unique<PlainNames<benchmark::ConsoleReporter>>(
-        color ? benchmark::ConsoleReporter::OO_ColorTabular : benchmark::ConsoleReporter::OO_Tabular);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     ::signal(SIGPIPE, SIG_IGN);
-    const auto display = displayReporter(argc, argv);
+    const auto display = bench::displayReporter(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -25,6 +25,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "plain_names_reporter.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -680,36 +682,6 @@ void BM_IdleSessions(benchmark::State& state)
 // One iteration: a thousand logons take far longer than the minimum time.
 BENCHMARK(BM_IdleSessions)->Name("BM_IdleSessions")->Arg(1000)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// The benchmarks above that wait on other threads are timed by the wall clock
-// (UseRealTime); this reporter keeps their names as registered, without the
-// "/real_time" suffix, so that names stay comparable from run to run.
-template <class Base>
-class PlainNames : public Base {
-public:
-    using Base::Base;
-    void ReportRuns(const std::vector<benchmark::BenchmarkReporter::Run>& runs) override
-    {
-        std::vector<benchmark::BenchmarkReporter::Run> renamed = runs;
-        for (auto& run : renamed)
-            run.run_name.time_type.clear();
-        Base::ReportRuns(renamed);
-    }
-};
-
-std::unique_ptr<benchmark::BenchmarkReporter> displayReporter(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--benchmark_format=json") == 0)
-            return std::make_unique<PlainNames<benchmark::JSONReporter>>();
-    }
-    bool color = ::isatty(STDOUT_FILENO) != 0;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--benchmark_color=false") == 0)
-            color = false;
-    return std::make_unique<PlainNames<benchmark::ConsoleReporter>>(
-        color ? benchmark::ConsoleReporter::OO_ColorTabular : benchmark::ConsoleReporter::OO_Tabular);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -717,7 +689,7 @@ int main(int argc, char** argv)
     if (argc > 1 && std::strcmp(argv[1], "--idle-server") == 0)
         return idleServerMain();
     ::signal(SIGPIPE, SIG_IGN);
-    const auto display = displayReporter(argc, argv);
+    const auto display = bench::displayReporter(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
