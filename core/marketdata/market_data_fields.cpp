@@ -60,4 +60,25 @@ const char* nonEmptyValue(const merrow::IFieldGroup* group, int tag)
     return value != nullptr && value[0] != '\0' ? value : nullptr;
 }
 
+namespace {
+const int kSubscriptionTypes[] = {merrow::IFixDefs::SUBSCRIPTIONREQUESTTYPE_SNAPSHOT, merrow::IFixDefs::SUBSCRIPTIONREQUESTTYPE_SUBSCRIBE,
+                                  merrow::IFixDefs::SUBSCRIPTIONREQUESTTYPE_UNSUBSCRIBE};
+} // namespace
+
+int subscriptionTypeToWire(int index)
+{
+    return kSubscriptionTypes[index];
+}
+
+int subscriptionTypeIndex(const merrow::IFieldGroup* message)
+{
+    const merrow::IField* type = message->getField(merrow::IFixDefs::FLDTAG_SUBSCRIPTIONREQUESTTYPE);
+    if (type == nullptr)
+        return -1;
+    for (int i = 0; i < 3; ++i)
+        if (type->getIntValue() == kSubscriptionTypes[i])
+            return i;
+    return -1;
+}
+
 } // namespace zel

@@ -17,6 +17,11 @@ std::string formatWireTime(double serial);
 char readEntryType(const merrow::IFieldGroup* entry);
 // Sets FLDTAG_MDENTRYTYPE to the one-character text.
 void writeEntryType(merrow::IFieldGroup* entry, char type);
+// Subscription types by index (0 snapshot, 1 subscribe, 2 unsubscribe) and back:
+// the wire value of an index in 0..2, and the index of a message's
+// FLDTAG_SUBSCRIPTIONREQUESTTYPE, -1 when absent or not one of the three.
+int subscriptionTypeToWire(int index);
+int subscriptionTypeIndex(const merrow::IFieldGroup* message);
 // The field's text, or null when absent or empty.
 const char* nonEmptyValue(const merrow::IFieldGroup* group, int tag);
 

@@ -17,9 +17,6 @@ namespace {
 // Closes every entry-type list: the server's marker for the bar volume.
 constexpr char kVolumeEntryType = 'H';
 
-const int kSubscriptionTypes[] = {IFixDefs::SUBSCRIPTIONREQUESTTYPE_SNAPSHOT, IFixDefs::SUBSCRIPTIONREQUESTTYPE_SUBSCRIBE,
-                                  IFixDefs::SUBSCRIPTIONREQUESTTYPE_UNSUBSCRIBE};
-
 void writeDateTime(merrow::IMessage* message, double serial, int dateTag, int timeTag)
 {
     if (serial == 0)
@@ -83,7 +80,7 @@ merrow::IMessage* CMarketDataRequest::toMessage(merrow::IUserSession* session)
     if (m == nullptr)
         return nullptr;
     m->setValue(IFixDefs::FLDTAG_MDREQID, m_mdReqID.c_str());
-    m->setIntValue(IFixDefs::FLDTAG_SUBSCRIPTIONREQUESTTYPE, kSubscriptionTypes[m_subscriptionType]);
+    m->setIntValue(IFixDefs::FLDTAG_SUBSCRIPTIONREQUESTTYPE, subscriptionTypeToWire(m_subscriptionType));
     m->setIntValue(IFixDefs::FLDTAG_MARKETDEPTH, m_marketDepth);
     m->setValue(IFixDefs::FLDTAG_QORAINCLUDEWEEKENDS, m_includeWeekends ? "true" : "false");
     if (m_subscriptionType != Snapshot)
@@ -140,13 +137,7 @@ bool CMarketDataRequest::fill(merrow::IMessage* message)
     reset();
     if (message == nullptr || std::strcmp(message->getMsgType(), IFixDefs::MSGTYPE_MARKETDATAREQUEST) != 0)
         return false;
-    const merrow::IField* type = message->getField(IFixDefs::FLDTAG_SUBSCRIPTIONREQUESTTYPE);
-    if (type == nullptr)
-        return false;
-    int index = -1;
-    for (int i = 0; i < 3; ++i)
-        if (type->getIntValue() == kSubscriptionTypes[i])
-            index = i;
+    const int index = subscriptionTypeIndex(message);
     if (index < 0)
         return false;
     m_subscriptionType = index;

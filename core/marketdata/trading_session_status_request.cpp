@@ -1,5 +1,7 @@
 #include "core/marketdata/trading_session_status_request.h"
 
+#include "core/marketdata/market_data_fields.h"
+
 #include <cstring>
 
 #include "core/messages/message_fields.h"
@@ -9,13 +11,6 @@
 namespace zel {
 
 using merrow::IFixDefs;
-
-namespace {
-
-const int kWireTypes[] = {IFixDefs::SUBSCRIPTIONREQUESTTYPE_SNAPSHOT, IFixDefs::SUBSCRIPTIONREQUESTTYPE_SUBSCRIBE,
-                          IFixDefs::SUBSCRIPTIONREQUESTTYPE_UNSUBSCRIBE};
-
-} // namespace
 
 void CTradingSessionStatusRequest::reset()
 {
@@ -38,7 +33,7 @@ merrow::IMessage* CTradingSessionStatusRequest::toMessage(merrow::IUserSession* 
     m->setValue(IFixDefs::FLDTAG_TRADSESREQID, m_reqID.c_str());
     m->setValue(IFixDefs::FLDTAG_TRADINGSESSIONID, m_sessionID.c_str());
     m->setValue(IFixDefs::FLDTAG_TRADINGSESSIONSUBID, m_sessionSubID.c_str());
-    m->setIntValue(IFixDefs::FLDTAG_SUBSCRIPTIONREQUESTTYPE, kWireTypes[index]);
+    m->setIntValue(IFixDefs::FLDTAG_SUBSCRIPTIONREQUESTTYPE, subscriptionTypeToWire(index));
     return m;
 }
 
@@ -48,13 +43,7 @@ bool CTradingSessionStatusRequest::fill(merrow::IMessage* message)
     if (message == nullptr ||
         std::strcmp(message->getMsgType(), IFixDefs::MSGTYPE_TRADINGSESSIONSTATUSREQUEST) != 0)
         return false;
-    const merrow::IField* type = message->getField(IFixDefs::FLDTAG_SUBSCRIPTIONREQUESTTYPE);
-    if (type == nullptr)
-        return false;
-    int index = -1;
-    for (int i = 0; i < 3; ++i)
-        if (type->getIntValue() == kWireTypes[i])
-            index = i;
+    const int index = subscriptionTypeIndex(message);
     if (index < 0)
         return false;
     m_type = static_cast<ESubscriptionRequestType>(index);
