@@ -80,4 +80,10 @@ const char* Strings::getSessionClosed()
     return "The session is closed.";
 }
 
+const char* Strings::getErrorDesc(const char* text)
+{
+    thread_local std::string buffer;
+    return format(buffer, "Desc=%s", {text});
+}
+
 } // namespace zel

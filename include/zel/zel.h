@@ -3,6 +3,11 @@
 
 #include "zel/zel_export.h"
 #include "zel/request.h"
+#include "zel/response.h"
+#include "zel/response_listener.h"
+#include "zel/session.h"
+#include "zel/session_descriptor.h"
+#include "zel/session_status.h"
 #include "zel/request_factory.h"
 #include "zel/time_converter.h"
 #include "zel/timeframe.h"

@@ -1,0 +1,30 @@
+#include "core/session/user_session_factory.h"
+
+#include "merrow/connection_manager.h"
+
+namespace zel {
+
+namespace {
+
+class TransportSessionFactory final : public IUserSessionFactory {
+public:
+    merrow::IUserSession* createUserSession(const char* url, const char* connection, const char* user,
+                                            const char* password, const char* application) override
+    {
+        return merrow::ConnectionManagerEx::createUserSession(url, connection, user, password, application);
+    }
+    void freeUserSession(merrow::IUserSession* session) override
+    {
+        merrow::ConnectionManagerEx::freeObject(session);
+    }
+};
+
+} // namespace
+
+IUserSessionFactory& IUserSessionFactory::transport()
+{
+    static TransportSessionFactory factory;
+    return factory;
+}
+
+} // namespace zel
