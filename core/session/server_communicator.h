@@ -144,7 +144,7 @@ private:
     void clearSessionData();
     // Takes a messaging session out of its field and closes it.
     void closeUserSession(merrow::IUserSession* session, bool trade);
-    void reapJobs(std::vector<std::unique_ptr<LoginJob>>& finished);
+    void reapJobs(std::vector<std::unique_ptr<LoginJob>>& finished) ZEL_REQUIRES(m_jobMutex);
 
     Callbacks m_callbacks;
     IUserSessionFactory& m_factory;

@@ -8,6 +8,7 @@
 #include "zel/session.h"
 #include "zel/session_descriptor.h"
 #include "zel/session_status.h"
+#include "zel/system_properties_reader.h"
 #include "zel/request_factory.h"
 #include "zel/time_converter.h"
 #include "zel/timeframe.h"
