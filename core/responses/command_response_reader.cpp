@@ -1,0 +1,78 @@
+#include "core/responses/command_response_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace zel {
+
+bool ACommandResponseProcessor::onTokenizeBegin()
+{
+    m_error.clear();
+    m_code = -1;
+    return true;
+}
+
+bool ACommandResponseProcessor::onNextField(int line, int field, const char* text)
+{
+    if (line != 0)
+        return true;
+    if (field == 0) {
+        if (!*text)
+            return false;
+        m_code = std::strtol(text, nullptr, 10);
+        return true;
+    }
+    if (field == 1 && m_code != 0) {
+        m_error = text;
+        onFailure(m_error);
+        return false;
+    }
+    return true;
+}
+
+bool CommandResponseProcessor::onLineEnd(int line)
+{
+    if (line != 0)
+        return false;  // only the status line counts
+    m_reader->setSuccessful(succeeded());
+    if (!succeeded())
+        m_reader->setErrorDescription(errorText().c_str());
+    return false;
+}
+
+void CommandResponseProcessor::onFailure(const std::string& text)
+{
+    m_reader->setSuccessful(false);
+    m_reader->setErrorDescription(text.c_str());
+}
+
+bool OrderResponseProcessor::onNextField(int line, int field, const char* text)
+{
+    if (line == 0)
+        return ACommandResponseProcessor::onNextField(line, field, text);
+    if (line == 1) {
+        if (field == 0)
+            m_reader->setOrderID(text);
+        else if (field == 1)
+            m_reader->setUnderDealerIntervention(std::strcmp(text, "Y") == 0);
+    }
+    return true;
+}
+
+bool OrderResponseProcessor::onLineEnd(int line)
+{
+    if (line != 1)
+        return true;
+    m_reader->setSuccessful(succeeded());
+    if (!succeeded())
+        m_reader->setErrorDescription(errorText().c_str());
+    return false;
+}
+
+void OrderResponseProcessor::onFailure(const std::string& text)
+{
+    m_reader->setSuccessful(false);
+    m_reader->setErrorDescription(text.c_str());
+}
+
+} // namespace zel
