@@ -2,6 +2,7 @@
 // Every public header of libtamsel2.
 
 #include "zel/zel_export.h"
+#include "zel/market_data_snapshot_reader.h"
 #include "zel/request.h"
 #include "zel/response.h"
 #include "zel/response_listener.h"
