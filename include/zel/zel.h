@@ -3,6 +3,7 @@
 
 #include "zel/zel_export.h"
 #include "zel/market_data_snapshot_reader.h"
+#include "zel/market_status.h"
 #include "zel/request.h"
 #include "zel/response.h"
 #include "zel/response_listener.h"
