@@ -75,4 +75,29 @@ void OrderResponseProcessor::onFailure(const std::string& text)
     m_reader->setErrorDescription(text.c_str());
 }
 
+void LastOrderUpdatesParser::storeField(Order& record, int field, const char* text, size_t length)
+{
+    if (field == 1) {
+        ZelTableUpdateType type = ZelTableUpdateType::Unknown;
+        if (length == 1) {
+            switch (text[0]) {
+            case 'I': case 'i': type = ZelTableUpdateType::Insert; break;
+            case 'U': case 'u': type = ZelTableUpdateType::Update; break;
+            case 'D': case 'd': type = ZelTableUpdateType::Delete; break;
+            default: break;
+            }
+        }
+        m_reader->setUpdateType(type);
+    } else if (field >= 2) {
+        m_map.store(record, field - 2, text, length);
+    }
+}
+
+bool LastOrderUpdatesParser::finishLine(int, std::unique_ptr<Order> record)
+{
+    RefPtr<OrderRow> row = adoptRef(new OrderRow(std::move(record), true));
+    m_reader->add(row.get());
+    return true;
+}
+
 } // namespace zel

@@ -8,7 +8,9 @@
 
 #include <string>
 
+#include "core/base/ref_ptr.h"
 #include "core/responses/result_set_tokenizer.h"
+#include "core/responses/table_parsers.h"
 #include "vorntool/add_ref.h"
 #include "zel/command_response_reader.h"
 
@@ -97,6 +99,42 @@ protected:
 
 private:
     OrderResponseReader* m_reader;
+};
+
+// The last update of one order: its kind and the order as it stands.
+class LastOrderUpdateResponseReader : public TThreadSafeAddRefImpl<IZelLastOrderUpdateResponseReader> {
+public:
+    LastOrderUpdateResponseReader() = default;
+    ZelTableUpdateType getUpdateType() override { return m_type; }
+    IZelOrderRow* getOrder() override { return m_order.share(); }
+
+    void setUpdateType(ZelTableUpdateType type) { m_type = type; }
+    // Replaces the row held before.
+    void add(OrderRow* row) { m_order = RefPtr<OrderRow>(row); }
+
+protected:
+    ~LastOrderUpdateResponseReader() override = default;
+
+private:
+    RefPtr<OrderRow> m_order;
+    ZelTableUpdateType m_type = ZelTableUpdateType::Unknown;
+};
+
+// Lines after the status line: an ignored field, the kind ("I", "U", "D", any
+// case), then an orders line; the reader keeps the last.
+class LastOrderUpdatesParser : public TRecordParser<Order> {
+public:
+    explicit LastOrderUpdatesParser(LastOrderUpdateResponseReader* reader)
+        : TRecordParser<Order>(ordersFieldMap()), m_reader(reader)
+    {
+    }
+
+protected:
+    void storeField(Order& record, int field, const char* text, size_t length) override;
+    bool finishLine(int line, std::unique_ptr<Order> record) override;
+
+private:
+    LastOrderUpdateResponseReader* m_reader;
 };
 
 } // namespace zel

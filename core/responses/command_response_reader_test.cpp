@@ -58,5 +58,38 @@ TEST(OrderResponseReader, Answers)
     }
 }
 
+TEST(LastOrderUpdateResponseReader, KindAndTheLastOrderLine)
+{
+    struct Case {
+        const char* text;
+        ZelTableUpdateType type;
+        const char* orderID;  // null: no order
+    } cases[] = {
+        {"0\nx;u;O1;;R1", ZelTableUpdateType::Update, "O1"},
+        {"0\nx;I;O1\nx;D;O2\n", ZelTableUpdateType::Delete, "O2"},
+        {"0\nx;X;O3", ZelTableUpdateType::Unknown, "O3"},
+        {"0", ZelTableUpdateType::Unknown, nullptr},
+        {"", ZelTableUpdateType::Unknown, nullptr},
+    };
+    for (const Case& c : cases) {
+        RefPtr<LastOrderUpdateResponseReader> r = adoptRef(new LastOrderUpdateResponseReader());
+        LastOrderUpdatesParser p(r.get());
+        CResultSetTokenizer(c.text).tokenize(&p);
+        EXPECT_EQ(r->getUpdateType(), c.type) << c.text;
+        RefPtr<IZelOrderRow> order = adoptRef(r->getOrder());
+        if (!c.orderID) {
+            EXPECT_FALSE(order) << c.text;
+            continue;
+        }
+        ASSERT_TRUE(order) << c.text;
+        EXPECT_STREQ(order->getOrderID(), c.orderID);
+    }
+    RefPtr<LastOrderUpdateResponseReader> r = adoptRef(new LastOrderUpdateResponseReader());
+    LastOrderUpdatesParser p(r.get());
+    CResultSetTokenizer("0\nx;U;O1;;R9").tokenize(&p);
+    RefPtr<IZelOrderRow> order = adoptRef(r->getOrder());
+    EXPECT_STREQ(order->getRequestID(), "R9") << "orders field n stands at n + 2";
+}
+
 } // namespace
 } // namespace zel

@@ -18,21 +18,10 @@
 
 #include "vorntool/add_ref.h"
 #include "zel/request.h"
+#include "zel/rows.h"
 #include "zel/timeframe.h"
 #include "zel/value_map.h"
 #include "zel/zel_export.h"
-
-// The tables of a trading account, as the refresh requests and the table manager
-// name them.
-enum class ZelTable : int32_t {
-    Offers = 0,
-    Accounts = 1,
-    Orders = 2,
-    Trades = 3,
-    ClosedTrades = 4,
-    Messages = 5,
-    Summary = 6,
-};
 
 class ZEL_API IZelRequestFactory : public IAddRef {
 public:

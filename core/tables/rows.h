@@ -1,0 +1,193 @@
+#pragma once
+// The row classes of the seven tables. A row takes over the record it is made with
+// and never copies it; cells and texts point into the record.
+// Besides the public getters every row has, for each column, a cell getter
+// get<Column>AsVariant (the pointer getCell returns) and a change test
+// is<Column>Changed (the column's bit of the record's change mask).
+//
+// The reader-row flag picks the columns() list: set for a row a response reader
+// owns, cleared by the table manager when it takes the row into a live table.
+//
+// Ownership: created holding one reference; the last release destroys the record.
+// [Threading] Getters only read. Whoever owns a row (the parser building it, the
+// live table under its cell lock) is the only writer of its record and flags.
+
+#include <cstdint>
+#include <memory>
+
+#include "core/tables/columns.h"
+#include "core/tables/records.h"
+#include "vorntool/add_ref.h"
+#include "zel/rows.h"
+
+namespace zel {
+
+// Text cells point at the record's own NUL-terminated text, others at the value.
+inline const void* cellPointer(const std::string& text) { return text.c_str(); }
+template <class T>
+const void* cellPointer(const T& value)
+{
+    return &value;
+}
+inline const char* cellValue(const std::string& text) { return text.c_str(); }
+template <class T>
+T cellValue(T value)
+{
+    return value;
+}
+
+// What the seven row classes share: the record, the reader-row flag and IZelRow.
+template <class Interface, class Record, ZelTable Table>
+class TRow : public TThreadSafeAddRefImpl<Interface> {
+public:
+    using RecordType = Record;
+    static constexpr ZelTable kTable = Table;
+
+    // Takes the record over; a null record becomes an empty one.
+    TRow(std::unique_ptr<Record> record, bool readerRow)
+        : m_record(record ? std::move(record) : std::make_unique<Record>()), m_readerRow(readerRow)
+    {
+    }
+
+    const void* getCell(int column) override
+    {
+        const Column* c = ColumnsFactory::getInst()->peekColumnsForTable(Table)->getColumn(column);
+        return c != nullptr ? c->getCell(this) : nullptr;
+    }
+    bool isCellChanged(int column) override
+    {
+        const Column* c = ColumnsFactory::getInst()->peekColumnsForTable(Table)->getColumn(column);
+        return c != nullptr && c->isCellChanged(this);
+    }
+    // Adds a reference: the caller releases it. A summary row has only its
+    // table-manager list, whatever the flag says.
+    IZelTableColumnCollection* columns() override
+    {
+        ColumnsFactory* f = ColumnsFactory::getInst();
+        TableColumnCollection* list = m_readerRow ? f->getColumns(Table) : nullptr;
+        return list != nullptr ? list : f->getColumnsForTable(Table);
+    }
+    ZelTable tableType() override { return Table; }
+
+    Record& record() { return *m_record; }
+    const Record& record() const { return *m_record; }
+    bool isReaderRow() const { return m_readerRow; }
+    void setReaderRow(bool readerRow) { m_readerRow = readerRow; }
+    void setCellChanged(int column, bool changed) { setColumnChanged(m_record->changeMask, column, changed); }
+
+protected:
+    ~TRow() override = default;
+
+    bool changeBit(int column) const { return isColumnChanged(m_record->changeMask, column); }
+
+    std::unique_ptr<Record> m_record;
+    bool m_readerRow;
+};
+
+// The getter, cell getter and change test of one column (inside a row class whose
+// Columns names the column indexes).
+#define ZEL_ROW_ACCESSORS(name, type, kind)                                                                    \
+    CellTraits<IZelTableColumn::type>::Value get##name() override { return cellValue(m_record->name); }          \
+    const void* get##name##AsVariant() const { return cellPointer(m_record->name); }                            \
+    bool is##name##Changed() const { return changeBit(Columns::name); }
+
+class OfferRow : public TRow<IZelOfferTableRow, Offer, ZelTable::Offers> {
+public:
+    using Columns = OfferColumns;
+
+    // Every column starts valid.
+    OfferRow(std::unique_ptr<Offer> record, bool readerRow);
+
+    ZEL_OFFER_COLUMNS(ZEL_ROW_ACCESSORS)
+
+#define ZEL_OFFER_VALIDITY(name, type, kind) \
+    bool is##name##Valid() override { return m_valid[Columns::name] != 0; }
+    ZEL_OFFER_COLUMNS(ZEL_OFFER_VALIDITY)
+#undef ZEL_OFFER_VALIDITY
+
+    bool isValid(int column) const { return column >= 0 && column < Columns::count && m_valid[column] != 0; }
+    void setValid(int column, bool valid);
+
+protected:
+    ~OfferRow() override = default;
+
+private:
+    uint8_t m_valid[Columns::count];
+};
+
+class AccountRow : public TRow<IZelAccountTableRow, Account, ZelTable::Accounts> {
+public:
+    using Columns = AccountColumns;
+    using TRow::TRow;
+
+    ZEL_ACCOUNT_COLUMNS(ZEL_ROW_ACCESSORS)
+
+protected:
+    ~AccountRow() override = default;
+};
+
+class OrderRow : public TRow<IZelOrderTableRow, Order, ZelTable::Orders> {
+public:
+    using Columns = OrderColumns;
+    using TRow::TRow;
+
+    ZEL_ORDER_COLUMNS(ZEL_ROW_ACCESSORS)
+
+    // Marks in this row's change mask exactly the columns whose values differ from
+    // other's (a NaN always differs). A null other changes nothing.
+    void compareRows(const OrderRow* other);
+
+protected:
+    ~OrderRow() override = default;
+};
+
+class TradeRow : public TRow<IZelTradeTableRow, Trade, ZelTable::Trades> {
+public:
+    using Columns = TradeColumns;
+    using TRow::TRow;
+
+    ZEL_TRADE_COLUMNS(ZEL_ROW_ACCESSORS)
+
+protected:
+    ~TradeRow() override = default;
+};
+
+class ClosedTradeRow : public TRow<IZelClosedTradeTableRow, ClosedTrade, ZelTable::ClosedTrades> {
+public:
+    using Columns = ClosedTradeColumns;
+    using TRow::TRow;
+
+    ZEL_CLOSED_TRADE_COLUMNS(ZEL_ROW_ACCESSORS)
+
+    // As OrderRow::compareRows.
+    void compareRows(const ClosedTradeRow* other);
+
+protected:
+    ~ClosedTradeRow() override = default;
+};
+
+class MessageRow : public TRow<IZelMessageTableRow, MessageRecord, ZelTable::Messages> {
+public:
+    using Columns = MessageColumns;
+    using TRow::TRow;
+
+    ZEL_MESSAGE_COLUMNS(ZEL_ROW_ACCESSORS)
+
+protected:
+    ~MessageRow() override = default;
+};
+
+class SummariesRow : public TRow<IZelSummaryTableRow, SummaryRecord, ZelTable::Summary> {
+public:
+    using Columns = SummaryColumns;
+    using TRow::TRow;
+
+    ZEL_SUMMARY_COLUMNS(ZEL_ROW_ACCESSORS)
+
+protected:
+    ~SummariesRow() override = default;
+};
+
+#undef ZEL_ROW_ACCESSORS
+
+} // namespace zel
