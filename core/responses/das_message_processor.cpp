@@ -47,7 +47,7 @@ bool UpdateInstrumentsParser::finishLine(int, std::unique_ptr<Instrument> record
     // Without its identifier a line names no instrument.
     if (record->isFieldMissing(0) || !m_instruments)
         return true;
-    const Instrument* known = m_instruments->find(record->offerID.c_str());
+    const std::shared_ptr<const Instrument> known = m_instruments->find(record->offerID.c_str());
     if (!known)
         return true;
     // The price stream is compared only when the line carried it.

@@ -20,10 +20,10 @@ public:
         eur.priceStream = "PS";
         eur.sellAdj = 0.0001;
     }
-    const Instrument* find(const char* id) override
+    std::shared_ptr<const Instrument> find(const char* id) override
     {
         auto it = m_map.find(id ? id : "");
-        return it == m_map.end() ? nullptr : &it->second;
+        return borrowInstrument(it == m_map.end() ? nullptr : &it->second);
     }
 
 private:
@@ -123,7 +123,7 @@ TEST(OfferDasMessageProcessor, OnlyTheOffersOfAMessage)
 {
     class One : public TThreadSafeAddRefImpl<IInstrumentsLookup> {
     public:
-        const Instrument* find(const char* id) override { return std::string(id) == "1" ? &i : nullptr; }
+        std::shared_ptr<const Instrument> find(const char* id) override { return borrowInstrument(std::string(id) == "1" ? &i : nullptr); }
         Instrument i;
     };
     RefPtr<One> one = adoptRef(new One());

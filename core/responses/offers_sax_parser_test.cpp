@@ -15,7 +15,7 @@ public:
         eur.symbol = "EUR/USD";
         eur.buyAdj = 0.0002;
     }
-    const Instrument* find(const char* id) override { return id && eur.offerID == id ? &eur : nullptr; }
+    std::shared_ptr<const Instrument> find(const char* id) override { return borrowInstrument(id && eur.offerID == id ? &eur : nullptr); }
     Instrument eur;
 };
 

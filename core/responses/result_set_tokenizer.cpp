@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace zel {
 
@@ -20,21 +21,25 @@ void CResultSetTokenizer::tokenize(ITokenizerCallback* callback) const
 
     // The caller's text may be shared (a response read by several readers at once, a
     // literal), so fields are terminated in a private copy and never in the source.
-    std::unique_ptr<char[]> copy(new char[length + 1]);
-    std::memcpy(copy.get(), m_text, length + 1);
-    char* p = copy.get();
-    char* const end = p + length;
-
-    // One pass over the bytes: fields are short, so a plain scan beats a memchr per
-    // field. The copy ends in a NUL, which stops every scan.
+    // The copy is one line at a time in a buffer reused for every line: it stays in
+    // the cache, and a large answer costs no second allocation of its size.
+    std::string buffer;
+    const char* p = m_text;
+    const char* const end = p + length;
     for (int line = 0; p < end; ++line) {
-        if (!callback->onLineBegin(line, p))
+        const char* lineEnd = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+        if (!lineEnd)
+            lineEnd = end;
+        buffer.assign(p, lineEnd);
+        char* q = &buffer[0];
+        if (!callback->onLineBegin(line, q))
             return;
-        char* q = p;
-        if (*q != '\n') {
+        if (!buffer.empty()) {
+            // The line ends in the buffer's NUL, which stops every scan; fields are
+            // short, so a plain scan beats a memchr per field.
             char* field = q;
             for (int number = 0;; ++number) {
-                while (*q != ';' && *q != '\n' && *q != '\0')
+                while (*q != ';' && *q != '\0')
                     ++q;
                 const char separator = *q;
                 *q = '\0';
@@ -46,14 +51,14 @@ void CResultSetTokenizer::tokenize(ITokenizerCallback* callback) const
                     break;
                 // A ';' right before the line feed or the end opens no further field.
                 ++q;
-                if (*q == '\n' || *q == '\0')
+                if (*q == '\0')
                     break;
                 field = q;
             }
         }
         if (!callback->onLineEnd(line, q))
             return;
-        p = q + 1;
+        p = lineEnd + 1;
     }
     callback->onTokenizeEnd();
 }

@@ -35,10 +35,9 @@ public:
     // One field, NUL-terminated; the text lives until the callback returns.
     virtual bool onNextField(int line, int field, const char* text) { return true; }
     // The forms the tokenizer calls. position points into the tokenizer's working
-    // copy of the text: at the first character of the line for onLineBegin (the
-    // rest of the text follows it, up to the terminating NUL), and at the line's
-    // line feed or terminating NUL for onLineEnd. A callback may read from it up to
-    // that NUL until it returns; what it writes there reaches no one else.
+    // copy of the line: at its first character for onLineBegin, and at the NUL that
+    // ends it there for onLineEnd. A callback may read the line through it until it
+    // returns; what it writes there reaches no one else.
     virtual bool onLineBegin(int line, char* position) { return onLineBegin(line); }
     virtual bool onLineEnd(int line, char* position) { return onLineEnd(line); }
     // The form of onNextField that the tokenizer calls: the same field with its
@@ -58,8 +57,8 @@ public:
     CResultSetTokenizer& operator=(const CResultSetTokenizer&) = delete;
 
     // Walks the text, calling the callback for each line and field in order. A null
-    // callback does nothing. Fields are terminated in a working copy of the text
-    // (one allocation for the whole walk), so the caller's text is never written,
+    // callback does nothing. Fields are terminated in a working copy of each line
+    // (one buffer reused for the whole walk), so the caller's text is never written,
     // even while callbacks run. A text of INT_MAX bytes or more, whose line and
     // field numbers would not fit an int, is taken as empty.
     void tokenize(ITokenizerCallback* callback) const;

@@ -144,9 +144,10 @@ TEST(ResultSetTokenizer, PositionsLengthsAndTheSourceText)
     std::string source = "0;x\nAB;;C\n\nlast;";
     Positions p(source.c_str());
     CResultSetTokenizer(source.c_str()).tokenize(&p);
-    EXPECT_EQ(p.starts, (std::vector<std::string>{"0;x\nAB;;C\n\nlast;", "AB;;C\n\nlast;", "\nlast;", "last;"}));
+    // Each position shows the line alone, ended by a NUL in the working copy.
+    EXPECT_EQ(p.starts, (std::vector<std::string>{"0;x", "AB;;C", "", "last;"}));
     EXPECT_EQ(p.lines, (std::vector<std::string>{"0;x", "AB;;C", "", "last;"}));
-    EXPECT_EQ(p.ends, (std::vector<char>{'\n', '\n', '\n', '\0'}));
+    EXPECT_EQ(p.ends, (std::vector<char>{'\0', '\0', '\0', '\0'}));
     EXPECT_TRUE(p.lengthsAgree);
     EXPECT_TRUE(p.sourceWhole);
     EXPECT_EQ(source, "0;x\nAB;;C\n\nlast;");

@@ -152,7 +152,7 @@ public:
         instrument.sellAdj = 0.0001;
         instrument.buyAdj = -0.0001;
     }
-    const Instrument* find(const char* id) override { return id && instrument.offerID == id ? &instrument : nullptr; }
+    std::shared_ptr<const Instrument> find(const char* id) override { return borrowInstrument(id && instrument.offerID == id ? &instrument : nullptr); }
     Instrument instrument;
 };
 

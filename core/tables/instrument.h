@@ -8,6 +8,7 @@
 // is in the instruments table (an update replaces it).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "vorntool/add_ref.h"
@@ -63,6 +64,9 @@ struct Instrument {
         return k >= 0 && (missingFields[k / 8] & (1u << (k % 8))) != 0;
     }
     bool hasMissingFields() const { return (missingFields[0] | missingFields[1] | missingFields[2]) != 0; }
+    // Takes every field this record left out from the stored one and clears the
+    // bits: the result is complete again.
+    void completeFrom(const Instrument& stored);
 
 private:
     static int bitOf(int field)
@@ -75,13 +79,19 @@ private:
     }
 };
 
+// A record that outlives every use (a test's fixture) handed out without an owner.
+inline std::shared_ptr<const Instrument> borrowInstrument(const Instrument* instrument)
+{
+    return instrument ? std::shared_ptr<const Instrument>(std::shared_ptr<const Instrument>(), instrument) : nullptr;
+}
+
 // How the offer rows find their instrument; the instruments table implements it.
 class IInstrumentsLookup : public IAddRef {
 public:
-    // The instrument of the offer, or null when unknown (and for a null ID). A
-    // replaced record is reclaimed only once no reader can hold it, so the caller
-    // may read the one returned for the length of its operation.
-    virtual const Instrument* find(const char* offerID) = 0;
+    // The instrument of the offer, or null when unknown (and for a null ID). The
+    // record is shared: it stays whole for as long as the caller holds it, even when
+    // an update replaces it in the table meanwhile.
+    virtual std::shared_ptr<const Instrument> find(const char* offerID) = 0;
 
 protected:
     IInstrumentsLookup() = default;

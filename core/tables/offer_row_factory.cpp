@@ -32,8 +32,8 @@ RefPtr<OfferRow> OfferRowFactory::create(std::unique_ptr<Offer> offer, bool read
 {
     if (!offer || !m_instruments)
         return nullptr;
-    const Instrument* instrument = m_instruments->find(offer->OfferID.c_str());
-    return create(std::move(offer), instrument, readerRow);
+    const std::shared_ptr<const Instrument> instrument = m_instruments->find(offer->OfferID.c_str());
+    return create(std::move(offer), instrument.get(), readerRow);
 }
 
 RefPtr<OfferRow> OfferRowFactory::create(std::unique_ptr<Offer> offer, const Instrument* instrument, bool readerRow)
@@ -71,7 +71,7 @@ bool OfferRowFactory::isPriceStreamValid(const char* offerID, const char* priceS
 {
     if (offerID == nullptr || priceStream == nullptr || !m_instruments)
         return false;
-    const Instrument* instrument = m_instruments->find(offerID);
+    const std::shared_ptr<const Instrument> instrument = m_instruments->find(offerID);
     return instrument != nullptr && instrument->priceStream == priceStream;
 }
 

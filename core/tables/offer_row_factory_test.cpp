@@ -13,12 +13,12 @@ namespace {
 
 class FakeInstruments : public TThreadSafeAddRefImpl<IInstrumentsLookup> {
 public:
-    const Instrument* find(const char* offerID) override
+    std::shared_ptr<const Instrument> find(const char* offerID) override
     {
         if (offerID == nullptr)
             return nullptr;
         auto it = m_instruments.find(offerID);
-        return it != m_instruments.end() ? &it->second : nullptr;
+        return borrowInstrument(it != m_instruments.end() ? &it->second : nullptr);
     }
     Instrument& add(const std::string& offerID)
     {
