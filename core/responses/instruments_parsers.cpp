@@ -20,10 +20,9 @@ bool UpdateInstrumentsParserSpecial::onLineBegin(int)
     return true;
 }
 
-bool UpdateInstrumentsParserSpecial::onNextField(int line, int field, const char* text, size_t length)
+bool UpdateInstrumentsParserSpecial::onNextField(int, int field, const char* text, size_t length)
 {
-    if (line == 0)
-        return true;
+    // Any line may be an instrument line: the text given often starts at one.
     if (field == 0) {
         if (length == 7 && std::memcmp(text, "INSTRMT", 7) == 0)
             m_record = std::make_unique<Instrument>();

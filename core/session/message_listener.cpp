@@ -6,6 +6,7 @@
 #include "core/messages/time_utils.h"
 #include "core/responses/response_factory.h"
 #include "core/session/app_callback.h"
+#include "core/tables/event.h"
 #include "merrow/fix_defs.h"
 
 namespace zel {
@@ -36,6 +37,10 @@ void CMessageListener::update(merrow::IUserSession* /*session*/, merrow::IMessag
 {
     if (!message)
         return;
+    if (!m_threadDataPrepared.load(std::memory_order_acquire)) {
+        Cpp::Threading::constructThreadData();
+        m_threadDataPrepared.store(true, std::memory_order_release);
+    }
     switch (classify(message->getMsgType())) {
     case Route::Response:
         onResponse(message);

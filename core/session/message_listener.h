@@ -10,6 +10,8 @@
 // time. The registry and the listener list have their own locks; no lock is held
 // while a response listener runs.
 
+#include <atomic>
+
 #include "core/requests/requests.h"
 #include "core/session/response_listeners.h"
 #include "merrow/listeners.h"
@@ -36,6 +38,8 @@ private:
 
     Requests m_requests;
     ResponseListeners m_listeners;
+    // The event mechanism's per-thread data is made before the first delivery.
+    std::atomic<bool> m_threadDataPrepared{false};
 };
 
 // The text a failed answer gets when nothing better is known.

@@ -9,6 +9,7 @@
 #include "core/requests/request.h"
 #include "core/session/server_communicator.h"
 #include "core/session/session_test_support.h"
+#include "core/tables/tables_manager.h"
 
 namespace zel {
 namespace {
@@ -107,6 +108,22 @@ TEST_F(Dispatch, ThrowingListenerDoesNotStopTheOthers)
     comm.subscribeResponse(after.get());
     deliver(dasUpdate("0;01052026100000"));
     EXPECT_EQ(take(), (Lines{"thrower update", "after update"}));
+}
+
+TEST_F(Dispatch, InstrumentLinesReachTheInstrumentsBeforeTheApplication)
+{
+    RefPtr<TablesManager> manager = adoptRef(new TablesManager());
+    comm.setTablesManager(manager.get());
+    auto app = recorder("app");
+    bool seenFirst = false;
+    app->onCall = [&](ResponseRecorder&) { seenFirst = static_cast<bool>(manager->instruments()->find("7")); };
+    comm.subscribeResponse(app.get());
+    std::string line = "INSTRMT;I;7";
+    for (int f = 1; f <= 40; ++f)
+        line += f == 9 ? ";EUR/USD" : ";";
+    deliver(dasUpdate("0;01052026100000\nOFFER;U;1;Q\n" + line + "\n"));
+    EXPECT_TRUE(seenFirst);
+    EXPECT_EQ(manager->instruments()->find("7")->symbol, "EUR/USD");
 }
 
 TEST_F(Dispatch, MessagesOfOtherTypesAreIgnored)

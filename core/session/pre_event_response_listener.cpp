@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "core/responses/instruments_parsers.h"
 #include "core/responses/response.h"
+#include "core/responses/result_set_tokenizer.h"
 
 namespace zel {
 
@@ -11,25 +13,29 @@ void PreEventResponseListener::onTablesUpdates(IZelResponse* response)
     auto* text = dynamic_cast<Response*>(response);
     if (!text)
         return;
-    std::shared_ptr<const InstrumentsUpdater> updater;
+    RefPtr<TablesManager> manager;
     const char* nothing = nullptr;
     {
         LockGuard<Mutex> lock(m_mutex);
-        updater = m_updater;
+        manager = m_manager;
         nothing = m_nothingFieldValue;
     }
-    if (!updater || !*updater)
+    if (!manager)
         return;
     const char* from = std::strstr(text->getResponse(), "INSTRMT");
-    if (from)
-        (*updater)(from, nothing);
+    if (!from)
+        return;
+    // From the first instrument line on; the parser skips the lines of other tables.
+    UpdateInstrumentsParserSpecial parser(manager->instruments(), nothing);
+    CResultSetTokenizer(from).tokenize(&parser);
 }
 
-void PreEventResponseListener::setInstrumentsUpdater(InstrumentsUpdater updater)
+void PreEventResponseListener::setTablesManager(TablesManager* manager)
 {
-    auto shared = std::make_shared<const InstrumentsUpdater>(std::move(updater));
+    RefPtr<TablesManager> previous;  // released after the mutex
     LockGuard<Mutex> lock(m_mutex);
-    m_updater = std::move(shared);
+    previous = std::move(m_manager);
+    m_manager = RefPtr<TablesManager>(manager);
 }
 
 void PreEventResponseListener::setNothingFieldValue(const char* value)

@@ -4,13 +4,12 @@
 // application makes from the same update already see the new instruments.
 //
 // Ownership: reference counted; the communicator holds it in the listener list.
-// [Threading] Callbacks run on the transport thread of the update; the updater is
-// replaced under a mutex and called without it.
-
-#include <functional>
-#include <memory>
+// [Threading] Callbacks run on the transport thread of the update; the manager is
+// replaced under a mutex and used without it (the instruments table locks its adds).
 
 #include "core/base/mutex.h"
+#include "core/base/ref_ptr.h"
+#include "core/tables/tables_manager.h"
 #include "vorntool/add_ref.h"
 #include "zel/response_listener.h"
 
@@ -18,18 +17,14 @@ namespace zel {
 
 class PreEventResponseListener : public TThreadSafeAddRefImpl<IZelResponseListener> {
 public:
-    // Applies the result-set text that starts at "INSTRMT" to the instruments, with
-    // the protocol's nothing-field marker. Set when a table manager exists.
-    using InstrumentsUpdater = std::function<void(const char* text, const char* nothingFieldValue)>;
-
     PreEventResponseListener() = default;
 
     void onRequestCompleted(const char*, IZelResponse*) override {}
     void onRequestFailed(const char*, const char*) override {}
     void onTablesUpdates(IZelResponse* response) override;
 
-    // Empty: no table manager.
-    void setInstrumentsUpdater(InstrumentsUpdater updater);
+    // Adds a reference (the previous manager is released); null: none.
+    void setTablesManager(TablesManager* manager);
     // The marker text is held, not copied: it belongs to the protocol provider.
     void setNothingFieldValue(const char* value);
 
@@ -38,7 +33,7 @@ protected:
 
 private:
     mutable Mutex m_mutex;
-    std::shared_ptr<const InstrumentsUpdater> m_updater ZEL_GUARDED_BY(m_mutex);
+    RefPtr<TablesManager> m_manager ZEL_GUARDED_BY(m_mutex);
     const char* m_nothingFieldValue ZEL_GUARDED_BY(m_mutex) = nullptr;
 };
 

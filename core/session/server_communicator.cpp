@@ -461,9 +461,9 @@ bool ServerCommunicator::hasInitListener() const
     return static_cast<bool>(m_initListener);
 }
 
-void ServerCommunicator::setInstrumentsUpdater(PreEventResponseListener::InstrumentsUpdater updater)
+void ServerCommunicator::setTablesManager(TablesManager* manager)
 {
-    m_preEventListener->setInstrumentsUpdater(std::move(updater));
+    m_preEventListener->setTablesManager(manager);
 }
 
 void ServerCommunicator::setNothingFieldValue(const char* value)

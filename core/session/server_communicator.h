@@ -92,7 +92,8 @@ public:
     void unsubscribeResponse(IZelResponseListener* listener);
     void subscribeInitResponse(IZelResponseListener* listener);
     void unsubscribeInitResponse(IZelResponseListener* listener) {}
-    void setInstrumentsUpdater(PreEventResponseListener::InstrumentsUpdater updater);
+    // The table manager whose instruments pushed updates keep current.
+    void setTablesManager(TablesManager* manager);
     void setNothingFieldValue(const char* value);
 
     // Status.
