@@ -486,15 +486,17 @@ TEST_F(TransportScenario, ThousandSessionCyclesGiveBackThreadsAndDescriptors)
     ASSERT_TRUE(cycle());  // lazily made process-wide pieces come first
     ASSERT_TRUE(server->waitForEnded(1, kWait));
     ASSERT_TRUE(eventually([&] { return server->server().connectionCount() == 0; }));
+    // The first cycle's client socket may still be closing here: a count that ends
+    // below this baseline is no leak, so the end compares with "at most".
     const size_t threads = entries("/proc/self/task");
     const size_t fds = entries("/proc/self/fd");
     const int cycles = 1000;
     for (int i = 0; i < cycles; ++i)
         ASSERT_TRUE(cycle()) << "cycle " << i;
     ASSERT_TRUE(server->waitForEnded(cycles + 1, kWait));
-    EXPECT_TRUE(eventually([&] { return entries("/proc/self/task") == threads; }))
+    EXPECT_TRUE(eventually([&] { return entries("/proc/self/task") <= threads; }))
         << entries("/proc/self/task") << " threads, " << threads << " at the start";
-    EXPECT_TRUE(eventually([&] { return entries("/proc/self/fd") == fds; }))
+    EXPECT_TRUE(eventually([&] { return entries("/proc/self/fd") <= fds; }))
         << entries("/proc/self/fd") << " descriptors, " << fds << " at the start";
     EXPECT_TRUE(eventually([&] { return server->server().connectionCount() == 0; }));
 }
