@@ -56,12 +56,16 @@ void CMessageListener::update(merrow::IUserSession* /*session*/, merrow::IMessag
     }
 }
 
+RefPtr<IZelRequest> CMessageListener::takePending(merrow::IMessage* message, std::string& id)
+{
+    id = getRequestIDFromMessage(message);
+    return id.empty() ? nullptr : adoptRef(m_requests.findAndRemove(id.c_str()));
+}
+
 void CMessageListener::onResponse(merrow::IMessage* message)
 {
-    const std::string id = getRequestIDFromMessage(message);
-    if (id.empty())
-        return;
-    RefPtr<IZelRequest> request = adoptRef(m_requests.findAndRemove(id.c_str()));
+    std::string id;
+    RefPtr<IZelRequest> request = takePending(message, id);
     if (!request)
         return;
     std::string error;
@@ -78,10 +82,8 @@ void CMessageListener::onResponse(merrow::IMessage* message)
 
 void CMessageListener::onReject(merrow::IMessage* message)
 {
-    const std::string id = getRequestIDFromMessage(message);
-    if (id.empty())
-        return;
-    RefPtr<IZelRequest> request = adoptRef(m_requests.findAndRemove(id.c_str()));
+    std::string id;
+    RefPtr<IZelRequest> request = takePending(message, id);
     if (!request)
         return;
     std::string error;

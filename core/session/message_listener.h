@@ -11,6 +11,7 @@
 // while a response listener runs.
 
 #include <atomic>
+#include <string>
 
 #include "core/requests/requests.h"
 #include "core/session/response_listeners.h"
@@ -32,6 +33,9 @@ protected:
     ~CMessageListener() override = default;
 
 private:
+    // The pending request the message answers, taken out of the registry; null when
+    // it names none (id receives the identifier).
+    RefPtr<IZelRequest> takePending(merrow::IMessage* message, std::string& id);
     void onResponse(merrow::IMessage* message);
     void onReject(merrow::IMessage* message);
     void onTablesUpdate(merrow::IMessage* message);
