@@ -15,15 +15,24 @@ namespace {
 
 using asio::ip::tcp;
 
+// Non-blocking at the user level, so writeNow never blocks (async operations do not
+// care).
 class TcpStream final : public ByteStream {
 public:
-    explicit TcpStream(tcp::socket socket) : m_socket(std::move(socket)) {}
+    explicit TcpStream(tcp::socket socket) : m_socket(std::move(socket)) {
+        asio::error_code ignored;
+        m_socket.non_blocking(true, ignored);
+    }
 
     void asyncReadSome(asio::mutable_buffer buffer, Handler handler) override {
         m_socket.async_read_some(buffer, std::move(handler));
     }
     void asyncWrite(const std::vector<asio::const_buffer>& buffers, Handler handler) override {
         asio::async_write(m_socket, buffers, std::move(handler));
+    }
+    bool canWriteNow() const override { return true; }
+    std::size_t writeNow(const std::vector<asio::const_buffer>& buffers, asio::error_code& ec) override {
+        return m_socket.write_some(buffers, ec);
     }
     void close() override {
         asio::error_code ignored;

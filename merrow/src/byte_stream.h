@@ -27,6 +27,16 @@ public:
     virtual void asyncReadSome(asio::mutable_buffer buffer, Handler handler) = 0;
     // Writes every byte of the buffers before completing.
     virtual void asyncWrite(const std::vector<asio::const_buffer>& buffers, Handler handler) = 0;
+    // Writes what the stream takes at once, without waiting: the bytes written, with
+    // would_block when it took none. A stream that cannot (TLS: a record is written
+    // whole or not at all) answers false from canWriteNow and gets only asyncWrite.
+    virtual bool canWriteNow() const { return false; }
+    virtual std::size_t writeNow(const std::vector<asio::const_buffer>& buffers, asio::error_code& ec)
+    {
+        (void)buffers;
+        ec = asio::error::operation_not_supported;
+        return 0;
+    }
     // Closes at once; outstanding operations complete with an error.
     virtual void close() = 0;
     // The TCP socket beneath (options, peer address, abrupt reset).

@@ -2,6 +2,22 @@
 
 namespace merrow::detail {
 
+namespace {
+
+// Deliveries running on this thread: a schedule made from inside a callback (another
+// session's, say) never runs callbacks nested in it, where the application may hold
+// a lock that the nested callback takes again.
+thread_local int t_delivering = 0;
+
+struct Delivering {
+    Delivering() { ++t_delivering; }
+    ~Delivering() { --t_delivering; }
+    Delivering(const Delivering&) = delete;
+    Delivering& operator=(const Delivering&) = delete;
+};
+
+} // namespace
+
 ClientDelivery::ClientDelivery(DeliveryStrand strand, size_t maxHeld, size_t maxHeldBytes)
     : m_strand(std::move(strand)), m_held(maxHeld, maxHeldBytes)
 {
@@ -69,14 +85,19 @@ void ClientDelivery::subscribe(IUserMessageListener* listener)
     if (!listener || m_freed.load(std::memory_order_acquire))
         return;
     listener->addRef();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!addTo(m_messageSubs, listener)) {
-        listener->release();  // never the last: the subscription holds one
-        return;
+    std::optional<DeliveryStrand> run;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!addTo(m_messageSubs, listener)) {
+            listener->release();  // never the last: the subscription holds one
+            return;
+        }
+        // Held messages go to the new listener ahead of anything later.
+        if (!m_held.empty())
+            run = scheduleLocked();
     }
-    // Held messages go to the new listener ahead of anything later.
-    if (!m_held.empty())
-        scheduleLocked();
+    if (run)
+        schedule(*run);
 }
 
 void ClientDelivery::unsubscribe(IUserMessageListener* listener)
@@ -115,35 +136,57 @@ void ClientDelivery::postMessage(std::unique_ptr<FieldGroup> message, size_t byt
 {
     if (!message || m_freed.load(std::memory_order_acquire))
         return;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Item item;
-    item.message = std::move(message);
-    item.bytes = bytes;
-    m_queue.push_back(std::move(item));
-    scheduleLocked();
+    std::optional<DeliveryStrand> run;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Item item;
+        item.message = std::move(message);
+        item.bytes = bytes;
+        m_queue.push_back(std::move(item));
+        run = scheduleLocked();
+    }
+    if (run)
+        schedule(*run);
 }
 
 void ClientDelivery::postStatus(int code, int messageCode, std::string reason)
 {
     if (m_freed.load(std::memory_order_acquire))
         return;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Item item;
-    item.code = code;
-    item.messageCode = messageCode;
-    item.reason = std::move(reason);
-    m_queue.push_back(std::move(item));
-    scheduleLocked();
+    std::optional<DeliveryStrand> run;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Item item;
+        item.code = code;
+        item.messageCode = messageCode;
+        item.reason = std::move(reason);
+        m_queue.push_back(std::move(item));
+        run = scheduleLocked();
+    }
+    if (run)
+        schedule(*run);
 }
 
-void ClientDelivery::scheduleLocked()
+std::optional<DeliveryStrand> ClientDelivery::scheduleLocked()
 {
     if (m_scheduled)
-        return;
+        return std::nullopt;
     m_scheduled = true;
-    // Deferred: a frame read on an I/O thread is delivered by that thread once the
-    // read handler returns, without waking the other thread (a plain post from others).
-    asio::defer(m_strand, [self = shared_from_this()] { self->drain(); });
+    return m_strand;
+}
+
+void ClientDelivery::schedule(const DeliveryStrand& strand)
+{
+    auto self = shared_from_this();
+    if (t_delivering > 0 || strand.running_in_this_thread()) {
+        // From a callback: after it, one callback at a time.
+        asio::defer(strand, [self] { self->drain(); });
+        return;
+    }
+    // On a thread of the strand's context (the I/O thread that read the frame) the
+    // strand is free, and the callbacks run here and now, in order, without a handler
+    // of their own; from any other thread this is a plain post.
+    asio::dispatch(strand, [self] { self->drain(); });
 }
 
 size_t ClientDelivery::heldCount() const
@@ -154,11 +197,15 @@ size_t ClientDelivery::heldCount() const
 
 void ClientDelivery::drain()
 {
+    const Delivering delivering;
+    // Kept across the items: their capacity is reused, so a delivery allocates nothing.
+    std::vector<std::shared_ptr<MessageSub>> messageSubs;
+    std::vector<std::shared_ptr<StatusSub>> statusSubs;
     for (;;) {
         std::unique_ptr<FieldGroup> message;
         std::unique_ptr<SessionStatus> status;
-        std::vector<std::shared_ptr<MessageSub>> messageSubs;
-        std::vector<std::shared_ptr<StatusSub>> statusSubs;
+        messageSubs.clear();
+        statusSubs.clear();
         std::function<void(const std::string&)> overflow;
         std::string overflowReason;
         {
@@ -192,13 +239,13 @@ void ClientDelivery::drain()
                     }
                 } else {
                     message = std::move(item.message);
-                    messageSubs = m_messageSubs;
+                    messageSubs.assign(m_messageSubs.begin(), m_messageSubs.end());
                     for (auto& s : messageSubs)
                         s->listener->addRef();
                 }
             } else {
                 status = std::make_unique<SessionStatus>(item.code, item.messageCode, std::move(item.reason));
-                statusSubs = m_statusSubs;
+                statusSubs.assign(m_statusSubs.begin(), m_statusSubs.end());
                 for (auto& s : statusSubs)
                     s->listener->addRef();
             }

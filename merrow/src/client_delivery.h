@@ -3,7 +3,9 @@
 // status reports on their way to them, and the messages held while no message
 // listener is subscribed.
 //
-// Everything reaches the application on one strand, in the order it was posted.
+// Everything reaches the application on one strand, in the order it was posted. Posted
+// on a thread of the strand's context while the strand is free (the I/O thread that
+// read the frame), the callbacks run at once on that thread.
 // Messages that find no message listener are held and go, oldest first, to the next
 // listener that subscribes (also when one listener replaces another); status reports
 // pass them. More held than the bound calls the overflow handler once: the session
@@ -20,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,7 +106,9 @@ private:
     using MessageSub = Subscription<IUserMessageListener>;
     using StatusSub = Subscription<IUserSessionStatusListener>;
 
-    void scheduleLocked();
+    // The strand to run drain() on when the caller must schedule it (after unlocking).
+    std::optional<DeliveryStrand> scheduleLocked();
+    void schedule(const DeliveryStrand& strand);
     void drain();
     template <class L>
     static bool addTo(std::vector<std::shared_ptr<Subscription<L>>>& list, L* listener);

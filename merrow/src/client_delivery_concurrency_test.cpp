@@ -131,5 +131,41 @@ TEST_F(DeliveryTest, FreeLetsTheCallbackInProgressEndAndStartsNoOther)
     EXPECT_EQ((std::vector<std::string>{"msg:first"}), log->events());
 }
 
+// Posted from a handler of the context (as the I/O strand posts a frame it read), a
+// message reaches its listener at once on that thread. A subscribe made inside a
+// callback, which hands another session its held messages, delivers them after that
+// callback, never nested in it: the application may hold a lock there that the
+// other listener takes too.
+TEST_F(DeliveryTest, DeliversOnThePostingThreadAtOnceButNeverInsideAnotherCallback)
+{
+    auto a = make();
+    auto b = std::make_shared<ClientDelivery>(asio::make_strand(io));
+    auto* bListener = new MessageRecorder(log);
+    b->postMessage(text("held"), 1);
+    ASSERT_TRUE(eventually([&] { return b->heldCount() == 1; }));
+    std::atomic<bool> inA{false}, nested{false};
+    bListener->onUpdate = [&](IUserSession*, IMessage*) { nested = inA.load(); };
+    messages->onUpdate = [&](IUserSession*, IMessage*) {
+        inA = true;
+        b->subscribe(bListener);
+        inA = false;
+    };
+    a->subscribe(messages);
+    std::atomic<bool> posted{false}, deliveredInPost{false};
+    asio::post(io, [&] {
+        a->postMessage(text("x"), 1);
+        deliveredInPost = log->count("msg:x") == 1;
+        posted = true;
+    });
+    ASSERT_TRUE(eventually([&] { return posted.load(); }));
+    EXPECT_TRUE(deliveredInPost.load());
+    ASSERT_TRUE(log->waitFor("msg:held"));
+    EXPECT_FALSE(nested.load());
+    EXPECT_EQ((std::vector<std::string>{"msg:x", "msg:held"}), log->events());
+    b->free(nullptr);
+    b.reset();
+    bListener->release();
+}
+
 } // namespace
 } // namespace merrow::detail

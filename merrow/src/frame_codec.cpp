@@ -1,6 +1,6 @@
 #include "frame_codec.h"
 
-#include <zlib.h>
+#include "crc32.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +23,7 @@ constexpr size_t kKeptCapacity = 256 * 1024;
 
 uint32_t crcOf(const uint8_t* data, size_t size)
 {
-    return static_cast<uint32_t>(crc32_z(crc32_z(0L, Z_NULL, 0), data, size));
+    return crc32(data, size);
 }
 
 // Byte order by shifts, which compilers turn into one load or store and a swap.

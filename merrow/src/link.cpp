@@ -36,6 +36,8 @@ constexpr auto kMinUserTimeout = std::chrono::seconds(5);
 // Pulled frames up to this size are copied into the write buffer; larger ones are
 // written from their shared bytes.
 constexpr size_t kCopyBelow = 16 * 1024;
+// Batches written at once by one maybeWrite before it lets other handlers run.
+constexpr int kMaxWritesInline = 8;
 
 std::string describe(const asio::error_code& ec)
 {
@@ -144,6 +146,12 @@ bool Link::scheduleWriteLocked()
 
 void Link::postMaybeWrite()
 {
+    // Queued by a handler of this link's read (a reply, say): the read writes it before
+    // it reads again, without a handler of its own.
+    if (m_strand.running_in_this_thread() && m_inRead) {
+        m_flushAfterRead = true;
+        return;
+    }
     // Deferred, not posted: called from an I/O thread (a handler answering a frame)
     // the write runs on this thread once the handler returns instead of waking the
     // other thread for it; from any other thread defer is a plain post.
@@ -242,8 +250,64 @@ void Link::kick()
 
 void Link::maybeWrite()
 {
-    if (m_writing || m_finished)
-        return;
+    // Plain TCP takes most batches at once; a few in a row at most, so a busy sender
+    // does not keep this thread from its reads and timers.
+    for (int round = 0; !m_writing && !m_finished; ++round) {
+        if (round == kMaxWritesInline) {
+            asio::defer(m_strand, [self = shared_from_this()] { self->maybeWrite(); });
+            return;
+        }
+        if (!gatherBatch())
+            return;
+        if (!writeBatch())
+            return;
+    }
+}
+
+// Pulled frames join the batch in flight. Small ones are copied next to the queued
+// bytes: one large buffer makes one TLS record and one system call where hundreds of
+// small ones would not.
+class Link::BatchSink final : public FrameSink {
+public:
+    explicit BatchSink(WriteBatch& batch) : m_batch(batch) {}
+    void addCopy(const uint8_t* data, size_t size) override
+    {
+        if (size == 0)
+            return;
+        ++m_batch.frames;
+        const size_t offset = m_batch.bytes.size();
+        m_batch.bytes.insert(m_batch.bytes.end(), data, data + size);
+        if (!m_batch.pieces.empty() && !m_batch.pieces.back().shared &&
+            m_batch.pieces.back().offset + m_batch.pieces.back().size == offset) {
+            m_batch.pieces.back().size += size;
+            return;
+        }
+        Piece piece;
+        piece.offset = offset;
+        piece.size = size;
+        m_batch.pieces.push_back(std::move(piece));
+    }
+    void addShared(const SharedFrame& frame) override
+    {
+        if (!frame || frame->empty())
+            return;
+        if (frame->size() <= kCopyBelow) {
+            addCopy(frame->data(), frame->size());
+            return;
+        }
+        ++m_batch.frames;
+        Piece piece;
+        piece.size = frame->size();
+        piece.shared = frame;
+        m_batch.pieces.push_back(std::move(piece));
+    }
+
+private:
+    WriteBatch& m_batch;
+};
+
+bool Link::gatherBatch()
+{
     auto h = handler();
     for (;;) {
         {
@@ -251,25 +315,25 @@ void Link::maybeWrite()
             m_kicked = false;
             std::swap(m_inflight, m_pending);
         }
-        m_pulled.clear();
         if (h) {
             const size_t used = m_inflight.bytes.size();
             const size_t budget = used < m_options.maxWriteBytes ? m_options.maxWriteBytes - used : 0;
             if (budget > 0 || m_inflight.pieces.empty()) {
                 try {
-                    h->takeFrames(m_pulled, std::max<size_t>(budget, 1));
+                    BatchSink sink(m_inflight);
+                    h->takeFrames(sink, std::max<size_t>(budget, 1));
                 } catch (const std::exception& e) {
                     finish(std::string("the connection's owner failed: ") + e.what());
-                    return;
+                    return false;
                 } catch (...) {
                     finish("the connection's owner failed");
-                    return;
+                    return false;
                 }
                 if (m_finished)
-                    return;
+                    return false;
             }
         }
-        if (!m_inflight.pieces.empty() || !m_pulled.empty())
+        if (!m_inflight.pieces.empty())
             break;
         bool idle = false;
         {
@@ -282,32 +346,11 @@ void Link::maybeWrite()
         if (idle) {
             if (m_draining)
                 drained();
-            return;
+            return false;
         }
     }
 
-    // Small pulled frames are copied next to the queued bytes: one large buffer makes
-    // one TLS record and one system call where hundreds of small ones would not.
-    size_t frames = m_inflight.frames;
-    for (const SharedFrame& f : m_pulled) {
-        if (!f || f->empty())
-            continue;
-        ++frames;
-        Piece piece;
-        piece.size = f->size();
-        if (f->size() <= kCopyBelow) {
-            piece.offset = m_inflight.bytes.size();
-            m_inflight.bytes.insert(m_inflight.bytes.end(), f->begin(), f->end());
-            if (!m_inflight.pieces.empty() && !m_inflight.pieces.back().shared &&
-                m_inflight.pieces.back().offset + m_inflight.pieces.back().size == piece.offset) {
-                m_inflight.pieces.back().size += piece.size;
-                continue;
-            }
-        } else {
-            piece.shared = f;
-        }
-        m_inflight.pieces.push_back(std::move(piece));
-    }
+    m_batchFrames = m_inflight.frames;
     m_buffers.clear();
     for (const Piece& p : m_inflight.pieces) {
         if (p.shared)
@@ -315,24 +358,50 @@ void Link::maybeWrite()
         else
             m_buffers.emplace_back(m_inflight.bytes.data() + p.offset, p.size);
     }
+    return true;
+}
+
+bool Link::writeBatch()
+{
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_framesWritten += frames;
+        m_framesWritten += m_batchFrames;
         ++m_writes;
     }
     m_monitor.onFrameSent();
+    if (m_stream->canWriteNow()) {
+        asio::error_code ec;
+        size_t n = m_stream->writeNow(m_buffers, ec);
+        if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
+            finish("write failed: " + describe(ec));
+            return false;
+        }
+        // What the socket did not take goes by an async write.
+        auto it = m_buffers.begin();
+        while (it != m_buffers.end() && n >= it->size()) {
+            n -= it->size();
+            ++it;
+        }
+        if (it == m_buffers.end()) {
+            m_inflight.clear();
+            m_buffers.clear();
+            return true;
+        }
+        *it += n;
+        m_buffers.erase(m_buffers.begin(), it);
+    }
     m_writing = true;
     m_stream->asyncWrite(m_buffers, onStrand(m_strand, [self = shared_from_this()](
-                                                                     const asio::error_code& ec, size_t n) {
-                                       self->onWritten(ec, n);
-                                   }));
+                                                             const asio::error_code& ec, size_t n) {
+                             self->onWritten(ec, n);
+                         }));
+    return false;
 }
 
 void Link::onWritten(const asio::error_code& ec, size_t)
 {
     m_writing = false;
     m_inflight.clear();
-    m_pulled.clear();
     m_buffers.clear();
     if (m_finished)
         return;
@@ -380,6 +449,7 @@ void Link::onRead(const asio::error_code& ec, size_t n)
         finish("the connection's owner is gone");
         return;
     }
+    m_inRead = true;
     for (;;) {
         std::optional<wire::Frame> frame;
         Status st = m_decoder.next(frame);
@@ -417,6 +487,13 @@ void Link::onRead(const asio::error_code& ec, size_t n)
         if (due)
             sendAdmin(admin::MSGTYPE_HEARTBEAT, "");
         armTimer();
+    }
+    m_inRead = false;
+    if (m_flushAfterRead) {
+        m_flushAfterRead = false;
+        maybeWrite();
+        if (m_finished)
+            return;
     }
     readSome();
 }

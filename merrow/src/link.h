@@ -11,7 +11,9 @@
 // TestRequest with a Heartbeat naming its TestReqID when the handler sees it.
 // A frame that fails to decode closes the link before anything of it is handed on.
 //
-// Writing: frames wait in the link's queue and leave gathered, many per asyncWrite.
+// Writing: frames wait in the link's queue and leave gathered, many per write; plain
+// TCP writes at once what the socket takes and waits only for the rest. Frames queued
+// while a read hands frames on leave when that read is done, before the next read.
 // Two sources, written in this order at each write: the link's own queue (send*
 // and the link's heart-beats), then whatever the handler's takeFrames gives (the
 // server's per-session OutboundQueue, so conflation happens while frames still
@@ -96,7 +98,17 @@ public:
     virtual std::optional<TimePoint> ackDeadline() { return std::nullopt; }
 
     // Pull source of encoded frames, asked at each write after the link's own queue:
-    // move frames to `out` while they fit in maxBytes (the first may exceed it).
+    // hand frames to `sink` while they fit in maxBytes (the first may exceed it). The
+    // default takes them from the vector form below.
+    virtual void takeFrames(FrameSink& sink, size_t maxBytes)
+    {
+        std::vector<SharedFrame> out;
+        takeFrames(out, maxBytes);
+        for (const SharedFrame& f : out)
+            if (f && !f->empty())
+                sink.addShared(f);
+    }
+    // The same as shared frames moved to `out`.
     virtual void takeFrames(std::vector<SharedFrame>& out, size_t maxBytes)
     {
         (void)out;
@@ -190,10 +202,17 @@ private:
         }
     };
 
+    class BatchSink;
+
     void doStart();
     void readSome();
     void onRead(const asio::error_code& ec, size_t n);
     void maybeWrite();
+    // Fills m_inflight and m_buffers; false when there is nothing to write.
+    bool gatherBatch();
+    // True when the stream took the whole batch at once; false when an async write
+    // was started or the link finished.
+    bool writeBatch();
     void onWritten(const asio::error_code& ec, size_t n);
     void drained();
     void armTimer();
@@ -232,9 +251,11 @@ private:
     std::chrono::steady_clock::time_point m_drainDeadline{};
     std::string m_closeReason;
     WriteBatch m_inflight;
-    std::vector<SharedFrame> m_pulled;
     std::vector<asio::const_buffer> m_buffers;
     uint64_t m_testReqCounter = 0;
+    size_t m_batchFrames = 0;
+    bool m_inRead = false;          // onRead is handing frames on
+    bool m_flushAfterRead = false;  // a write was asked for meanwhile
 
     // Shared between threads, under m_mutex.
     mutable std::mutex m_mutex;

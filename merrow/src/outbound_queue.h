@@ -4,13 +4,14 @@
 // a threshold of frames wait, a market-data frame with a conflation key (a symbol)
 // replaces the waiting frame of that key in place, keeping its position: a slow
 // reader gets the latest snapshot of each symbol instead of every stale one.
+// Frames come shared (trading frames, which the journal also keeps) or as bytes the
+// queue copies into storage it reuses (market data, which nothing else keeps).
 
 #include "shared_frame.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,12 +54,18 @@ public:
     // A key is used only on the market-data channel; an empty key never conflates.
     // Trading-channel frames are always queued, whatever the bounds.
     QueueStatus push(SharedFrame frame, OutboundChannel channel, std::string_view conflationKey = {});
+    // The same for a frame the queue copies into storage of its own, which it reuses
+    // once the frame has been taken: a stream of market data allocates nothing.
+    QueueStatus pushCopy(const std::uint8_t* data, std::size_t size, OutboundChannel channel,
+                         std::string_view conflationKey = {});
 
     // The oldest waiting frame, if any.
     std::optional<QueuedFrame> pop();
     // Moves waiting frames, oldest first, to `out` while they fit in maxBytes; the
     // first one always goes, so a frame larger than maxBytes still leaves.
     void takeBatch(std::size_t maxBytes, std::vector<SharedFrame>& out);
+    // The same into a sink; copied frames go as bytes and their storage is reused.
+    void takeBatch(std::size_t maxBytes, FrameSink& sink);
 
     bool empty() const { return m_slots.empty(); }
     std::size_t size() const { return m_slots.size(); }
@@ -70,18 +77,55 @@ public:
 
 private:
     struct Slot {
-        SharedFrame frame;
-        OutboundChannel channel;
+        SharedFrame frame;               // null: the frame is `bytes`
+        std::vector<std::uint8_t> bytes;
+        OutboundChannel channel = OutboundChannel::kTrading;
         std::string key;
+        std::size_t size() const { return frame ? frame->size() : bytes.size(); }
     };
+    // What a push brings: a shared frame or bytes to copy.
+    struct Incoming {
+        SharedFrame frame;
+        const std::uint8_t* data = nullptr;
+        std::size_t size = 0;
+    };
+
+    // The waiting frames, oldest first, in a ring: a slot taken keeps the storage of
+    // its copied frame for the one that takes its place, so a steady stream neither
+    // allocates nor frees (a deque would, every few frames, and on two threads).
+    class SlotRing {
+    public:
+        bool empty() const { return m_size == 0; }
+        std::size_t size() const { return m_size; }
+        Slot& operator[](std::size_t i) { return m_slots[(m_head + i) & (m_slots.size() - 1)]; }
+        Slot& front() { return m_slots[m_head]; }
+        Slot& emplaceBack();
+        void popFront();
+
+    private:
+        std::vector<Slot> m_slots;  // a power of two long, or empty
+        std::size_t m_head = 0;
+        std::size_t m_size = 0;
+    };
+
+    QueueStatus pushIncoming(Incoming in, OutboundChannel channel, std::string_view conflationKey);
+    static void fill(Slot& slot, Incoming& in);
+    // Takes the front slot of `size` bytes: its key forgotten, its counts undone.
+    void retireFront(std::size_t size);
 
     // Trading frames may take the queue past maxBytes; market data then finds no room.
     std::size_t room() const { return m_maxBytes - std::min(m_bytes, m_maxBytes); }
+    void sweepKeys();
+
+    // A key whose last frame has left.
+    static constexpr std::uint64_t kNoneWaiting = ~std::uint64_t{0};
+    // Keys without a waiting frame kept at least (a session's symbols, say).
+    static constexpr std::size_t kKeysKept = 1024;
 
     std::size_t m_conflateAbove;
     std::size_t m_maxMarketData;
     std::size_t m_maxBytes;
-    std::deque<Slot> m_slots;
+    SlotRing m_slots;
     std::uint64_t m_popped = 0;  // m_slots[i] is frame number m_popped + i of the queue's life
     std::unordered_map<std::string, std::uint64_t> m_latestByKey;
     std::size_t m_bytes = 0;

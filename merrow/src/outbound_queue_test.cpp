@@ -151,6 +151,84 @@ TEST(OutboundQueue, BatchesFitTheirByteBudgetButAlwaysMoveOneFrame)
     EXPECT_EQ(q.bytes(), 0u);
 }
 
+// Records what a batch hands over, and how.
+struct RecordingSink final : FrameSink {
+    std::vector<std::string> frames;
+    std::vector<bool> shared;
+    void addCopy(const std::uint8_t* data, std::size_t size) override
+    {
+        frames.emplace_back(data, data + size);
+        shared.push_back(false);
+    }
+    void addShared(const SharedFrame& frame) override
+    {
+        frames.emplace_back(frame->begin(), frame->end());
+        shared.push_back(true);
+    }
+};
+
+std::string drain1(OutboundQueue& q)
+{
+    const std::optional<QueuedFrame> f = q.pop();
+    return f ? std::string(f->frame->begin(), f->frame->end()) : std::string();
+}
+
+void pushCopy(OutboundQueue& q, const std::string& text, const char* key)
+{
+    ASSERT_TRUE(q.pushCopy(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), kMd, key).ok());
+}
+
+// Copied market data lives in storage the queue reuses: the caller's bytes may go at
+// once, conflation replaces in place, and a batch into a sink keeps the order, the
+// byte count and the sharing of trading frames, round after round.
+TEST_F(OutboundQueueTest, CopiedFramesConflateAndLeaveThroughASinkInOrder)
+{
+    for (int round = 0; round < 3; ++round) {
+        std::string scratch = "EUR1";
+        pushCopy(q, scratch, "EUR/USD");
+        scratch = "overwritten";  // the queue holds its own copy
+        ASSERT_TRUE(q.push(frameOf("fill1"), kTrading).ok());
+        pushCopy(q, "GBP1", "GBP/USD");
+        pushCopy(q, "JPY1", "USD/JPY");
+        EXPECT_EQ(q.pushCopy(reinterpret_cast<const std::uint8_t*>("EUR2-longer"), 11, kMd, "EUR/USD").code,
+                  Code::kReplaced);
+        EXPECT_EQ(q.bytes(), 11u + 5u + 4u + 4u);
+        EXPECT_EQ(q.pushCopy(nullptr, 0, kMd, "EUR/USD").code, Code::kInvalid);
+
+        RecordingSink sink;
+        q.takeBatch(16, sink);  // "EUR2-longer" and "fill1": the next one passes the budget
+        EXPECT_EQ(sink.frames, (std::vector<std::string>{"EUR2-longer", "fill1"}));
+        EXPECT_EQ(sink.shared, (std::vector<bool>{false, true}));
+        EXPECT_EQ(q.bytes(), 8u);
+        q.takeBatch(1024, sink);
+        EXPECT_EQ(sink.frames, (std::vector<std::string>{"EUR2-longer", "fill1", "GBP1", "JPY1"}));
+        EXPECT_TRUE(q.empty());
+        EXPECT_EQ(q.bytes(), 0u);
+        EXPECT_EQ(q.marketDataCount(), 0u);
+    }
+    // The order holds while the storage wraps around and grows under it.
+    std::vector<std::string> expected, got;
+    for (int i = 0; i < 60; ++i) {
+        const std::string t = (i % 2 ? "fill" : "md") + std::to_string(i);
+        if (i % 2)
+            ASSERT_TRUE(q.push(frameOf(t), kTrading).ok());
+        else
+            pushCopy(q, t, "");
+        expected.push_back(t);
+        if (i % 3 == 0)
+            got.push_back(drain1(q));
+    }
+    for (const std::string& t : drain(q))
+        got.push_back(t);
+    EXPECT_EQ(got, expected);
+    // pop() hands a copied frame over as a frame of its own.
+    pushCopy(q, "CHF1", "USD/CHF");
+    const std::optional<QueuedFrame> f = q.pop();
+    ASSERT_TRUE(f && f->frame);
+    EXPECT_EQ(std::string(f->frame->begin(), f->frame->end()), "CHF1");
+    EXPECT_EQ(q.bytes(), 0u);
+}
+
 TEST(OutboundQueue, EmptyFramesAreRefused)
 {
     OutboundQueue q;

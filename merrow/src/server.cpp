@@ -404,10 +404,10 @@ std::optional<TimePoint> ServerConnection::ackDeadline()
     return m_session ? m_session->ackDeadline(*m_link) : std::nullopt;
 }
 
-void ServerConnection::takeFrames(std::vector<SharedFrame>& out, size_t maxBytes)
+void ServerConnection::takeFrames(FrameSink& sink, size_t maxBytes)
 {
     if (m_session)
-        m_session->takeFrames(*m_link, out, maxBytes);
+        m_session->takeFrames(*m_link, sink, maxBytes);
 }
 
 } // namespace detail

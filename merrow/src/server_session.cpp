@@ -33,6 +33,9 @@ std::vector<admin::InitialMessage> toWire(const std::vector<InitialMessageText>&
     return out;
 }
 
+// Market-data frames up to this size are copied into the queue's own storage.
+constexpr size_t kCopiedFrameMax = 16 * 1024;
+
 SharedFrame encodeShared(const wire::FrameHeader& header, const IMessage& message, const wire::Limits& limits,
                          Status& status)
 {
@@ -104,8 +107,8 @@ bool ServerSessionImpl::ended() const
 
 size_t ServerSessionImpl::queuedFrames() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_queue.size();
+    // Read without the lock: a price pump asks for it per session, a monitor often.
+    return m_queuedFrames.load(std::memory_order_relaxed);
 }
 
 uint64_t ServerSessionImpl::conflatedFrames() const
@@ -145,14 +148,26 @@ Status ServerSessionImpl::send(const IMessage& message, int channel, const std::
         header.kind = wire::FrameKind::Application;
         header.channel = static_cast<uint8_t>(channel);
         header.lastReceived = ack;
-        Status st;
-        SharedFrame frame = encodeShared(header, message, m_sendLimits, st);
-        if (!frame)
+        // Encoded outside the lock into this thread's buffer; the queue copies a small
+        // frame into storage it reuses, so a price stream allocates nothing per frame.
+        // A large one moves out as a shared frame instead of being copied twice.
+        thread_local std::vector<uint8_t> scratch;
+        scratch.clear();
+        Status st = wire::encodeFrame(header, message, scratch, m_sendLimits);
+        if (!st.ok())
             return st;
+        SharedFrame large;
+        if (scratch.size() > kCopiedFrameMax) {
+            large = std::make_shared<const std::vector<uint8_t>>(std::move(scratch));
+            scratch = std::vector<uint8_t>();
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_state != State::kLive || !m_link)
             return Status();
-        QueueStatus q = m_queue.push(std::move(frame), OutboundChannel::kMarketData, conflationKey);
+        QueueStatus q = large ? m_queue.push(std::move(large), OutboundChannel::kMarketData, conflationKey)
+                              : m_queue.pushCopy(scratch.data(), scratch.size(), OutboundChannel::kMarketData,
+                                                 conflationKey);
+        queueChangedLocked();
         link = m_link;
         if (!q.ok()) {
             // The client is hopelessly behind: drop the connection; its resume brings
@@ -187,6 +202,7 @@ Status ServerSessionImpl::send(const IMessage& message, int channel, const std::
         if (m_state == State::kLive && m_link) {
             m_sequencer.onAckSent();
             (void)m_queue.push(std::move(frame), OutboundChannel::kTrading);
+            queueChangedLocked();
             link = m_link;
         }
     }
@@ -207,6 +223,7 @@ Status ServerSessionImpl::queueAdminLocked(const IMessage& message)
         return st;
     m_sequencer.onAckSent();
     QueueStatus q = m_queue.push(std::move(frame), OutboundChannel::kTrading);
+    queueChangedLocked();
     if (!q.ok())
         return Status::error(q.reason);
     return Status();
@@ -436,6 +453,7 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
             m_peer = link->peerAddress();
             m_filter = logon.filterMask;
             m_queue = OutboundQueue(c->options.conflateAbove);
+            queueChangedLocked();
             admin::LogonAck ack;
             ack.sessionId = m_id;
             ack.resumeToken = m_token;
@@ -454,6 +472,7 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
                     continue;
                 (void)m_queue.push(std::move(copy), OutboundChannel::kTrading);
             }
+            queueChangedLocked();
         }
     }
     if (!refusal.empty()) {
@@ -550,6 +569,7 @@ void ServerSessionImpl::onLinkClosed(Link& link, const std::string& reason)
             return;
         m_link.reset();
         m_queue = OutboundQueue(c ? c->options.conflateAbove : OutboundQueue::kDefaultConflateAbove);
+        queueChangedLocked();
         if (m_state == State::kEnded) {
             ended = true;
         } else {
@@ -605,12 +625,13 @@ std::optional<TimePoint> ServerSessionImpl::ackDeadline(Link& link)
     return m_sequencer.ackDeadline();
 }
 
-void ServerSessionImpl::takeFrames(Link& link, std::vector<SharedFrame>& out, size_t maxBytes)
+void ServerSessionImpl::takeFrames(Link& link, FrameSink& sink, size_t maxBytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_link.get() != &link)
         return;
-    m_queue.takeBatch(maxBytes, out);
+    m_queue.takeBatch(maxBytes, sink);
+    queueChangedLocked();
 }
 
 void ServerSessionImpl::release()

@@ -133,7 +133,7 @@ public:
     void onAckSent() override;
     bool bareAckDue() override;
     std::optional<TimePoint> ackDeadline() override;
-    void takeFrames(std::vector<SharedFrame>& out, size_t maxBytes) override;
+    void takeFrames(FrameSink& sink, size_t maxBytes) override;
 
 private:
     void handshake(wire::Frame frame);
@@ -184,7 +184,7 @@ public:
     void ackSent(Link& link);
     bool bareAckDue(Link& link);
     std::optional<TimePoint> ackDeadline(Link& link);
-    void takeFrames(Link& link, std::vector<SharedFrame>& out, size_t maxBytes);
+    void takeFrames(Link& link, FrameSink& sink, size_t maxBytes);
 
     // Server::stop(): ends the session like close().
     void shutdown(CloseReason reason, const std::string& text) { close(reason, text); }
@@ -205,6 +205,8 @@ private:
     void logoutLocked(admin::LogoutReason reason, const std::string& text);
     void abortLink(const std::shared_ptr<Link>& link, const std::string& reason);
     std::shared_ptr<Server::Impl> core() const { return m_core.lock(); }
+    // Caller holds m_mutex: the queue's size for queuedFrames().
+    void queueChangedLocked() { m_queuedFrames.store(m_queue.size(), std::memory_order_relaxed); }
 
     std::weak_ptr<Server::Impl> m_core;
     const std::string m_id;
@@ -224,6 +226,7 @@ private:
     Journal m_journal;
     InboundSequencer m_sequencer;
     OutboundQueue m_queue;
+    std::atomic<size_t> m_queuedFrames{0};
     uint64_t m_expiryGeneration = 0;
     // A resume that waits for the old connection to close.
     std::shared_ptr<ServerConnection> m_pendingConnection;

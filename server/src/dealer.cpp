@@ -214,38 +214,106 @@ void Dealer::pumpPrices() {
     std::vector<merrow::ServerSessionPtr> sessions = server_->sessions();
     std::lock_guard<std::mutex> lock(priceMu_);
     const UnixMs now = clock_.now();
-    std::vector<std::pair<size_t, OfferQuote>> ticks;
+    // Every tick goes out, in order, keyed by its offer: a client that falls behind
+    // has the older ones of an offer replaced by the transport's conflation, one that
+    // keeps up sees the whole tape at the tick rate. A session's queue takes `room`
+    // frames before it conflates; past that a tick only replaces the waiting one of
+    // its offer, so of the rest of the pump only each offer's last tick would survive.
+    // Those others are neither kept, built nor sent: a late pump costs no more than
+    // what its receivers will see.
+    struct Receiver {
+        merrow::ServerSessionPtr session;
+        std::shared_ptr<SessionContext> ctx;
+        size_t room;
+        std::vector<int8_t> wants;  // by instrument: -1 not known yet
+        bool wantsOffer(size_t i, const std::string& offerId) {
+            if (wants[i] < 0)
+                wants[i] = !ctx->terminal || std::find(ctx->terminal->offerIds.begin(), ctx->terminal->offerIds.end(),
+                                                       offerId) != ctx->terminal->offerIds.end();
+            return wants[i] != 0;
+        }
+    };
+    std::vector<Receiver> receivers;
+    receivers.reserve(sessions.size());
+    const size_t conflateAbove = config_.serverOptions.conflateAbove;
+    for (const merrow::ServerSessionPtr& s : sessions) {
+        auto ctx = contextOf(s);
+        if (!ctx || !s->connected()) continue;
+        if (!ctx->terminal && (!ctx->connection || ctx->connection->protocol != Protocol::Das ||
+                               !ctx->connection->priceTerminal.empty()))
+            continue;
+        const size_t queued = s->queuedFrames();
+        receivers.push_back({s, std::move(ctx), queued <= conflateAbove ? conflateAbove + 1 - queued : 0,
+                             std::vector<int8_t>(engine_->size(), -1)});
+    }
+    std::vector<size_t> rooms;
+    for (const Receiver& r : receivers) rooms.push_back(r.room);
+
+    struct Tick {
+        uint64_t seq;
+        size_t instrument;
+        OfferQuote quote;
+    };
+    constexpr uint64_t kNone = ~uint64_t{0};
+    std::vector<Tick> head;  // some receiver has room for them
+    // Per offer, its latest tick beyond them (the engine's quote once the pump is done).
+    std::vector<uint64_t> tailSeq(engine_->size(), kNone);
+    std::vector<uint64_t> lastSeq(engine_->size(), kNone);
+    uint64_t seq = 0;
     if (pricesStopped_) {
         engine_->skipTo(now);
     } else {
         engine_->advanceTo(now, [&](size_t i, const OfferQuote& q) {
             const int d = engine_->instrument(i).digits;
             tape_.record(i, q.time, toUnits(q.bid, d), toUnits(q.ask, d));
-            ticks.emplace_back(i, q);
+            bool needed = false;
+            for (Receiver& r : receivers) {
+                if (r.room > 0 && r.wantsOffer(i, q.offerId)) {
+                    --r.room;
+                    needed = true;
+                }
+            }
+            if (needed) {
+                head.push_back({seq, i, q});
+                tailSeq[i] = kNone;
+            } else {
+                tailSeq[i] = seq;
+            }
+            lastSeq[i] = seq++;
         });
     }
-    if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && !ticks.empty())) savePricesLocked(now);
-    if (ticks.empty()) return;
-    // Every tick goes out, in order, keyed by its offer: a client that falls behind
-    // has the older ones of an offer replaced by the transport's conflation, one that
-    // keeps up sees the whole tape at the tick rate.
-    for (const auto& [i, q] : ticks) {
-        UpdateText u(q.time);
-        u.add(TableCode::Offer, UpdateKind::Update, offerLine(q, engine_->instrument(i).digits));
-        MessagePtr m = dasMessage(u.str());
-        for (const merrow::ServerSessionPtr& s : sessions) {
-            auto ctx = contextOf(s);
-            if (!ctx || !s->connected()) continue;
-            if (ctx->terminal) {
-                if (std::find(ctx->terminal->offerIds.begin(), ctx->terminal->offerIds.end(), q.offerId) ==
-                    ctx->terminal->offerIds.end())
-                    continue;
-            } else if (!ctx->connection || ctx->connection->protocol != Protocol::Das ||
-                       !ctx->connection->priceTerminal.empty()) {
+    if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && seq > 0)) savePricesLocked(now);
+    if (seq == 0 || receivers.empty()) return;
+
+    std::vector<Tick> lastOnes;
+    for (size_t i = 0; i < tailSeq.size(); ++i)
+        if (tailSeq[i] != kNone) lastOnes.push_back({tailSeq[i], i, engine_->quote(i)});
+    std::sort(lastOnes.begin(), lastOnes.end(), [](const Tick& a, const Tick& b) { return a.seq < b.seq; });
+    // The same room accounting again, in the same order, decides who gets each tick.
+    for (size_t k = 0; k < receivers.size(); ++k) receivers[k].room = rooms[k];
+    auto send = [&](const Tick& t) {
+        const bool last = lastSeq[t.instrument] == t.seq;
+        MessagePtr m;
+        for (Receiver& r : receivers) {
+            if (!r.wantsOffer(t.instrument, t.quote.offerId)) continue;
+            if (r.room > 0)
+                --r.room;
+            else if (!last)
                 continue;
+            if (!m) {
+                UpdateText u(t.quote.time);
+                u.add(TableCode::Offer, UpdateKind::Update, offerLine(t.quote, engine_->instrument(t.instrument).digits));
+                m = dasMessage(u.str());
             }
-            if (s->send(*m, Fx::CHANNEL_MARKET_DATA, q.offerId).ok()) ++ticksSent_;
+            if (r.session->send(*m, Fx::CHANNEL_MARKET_DATA, t.quote.offerId).ok()) ++ticksSent_;
         }
+    };
+    size_t h = 0, l = 0;
+    while (h < head.size() || l < lastOnes.size()) {
+        if (l == lastOnes.size() || (h < head.size() && head[h].seq < lastOnes[l].seq))
+            send(head[h++]);
+        else
+            send(lastOnes[l++]);
     }
 }
 
