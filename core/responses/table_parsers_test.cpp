@@ -45,10 +45,10 @@ struct Expect {
     std::string conversion;
 };
 
-std::vector<Expect> parse(const char* spec)
+std::vector<Expect> parse(const char* fieldList)
 {
     std::vector<Expect> out;
-    std::istringstream in(spec);
+    std::istringstream in(fieldList);
     std::string item;
     while (in >> item) {
         const size_t a = item.find(':'), b = item.rfind(':');
@@ -124,9 +124,9 @@ void checkColumns(Reader& reader, const std::vector<Expect>& expects, const std:
 }
 
 template <class Reader, class Parser>
-void roundTrip(const char* spec)
+void roundTrip(const char* fieldList)
 {
-    const std::vector<Expect> expects = parse(spec);
+    const std::vector<Expect> expects = parse(fieldList);
     RefPtr<Reader> reader = adoptRef(new Reader());
     Parser parser(reader.get(), nullptr, 0);
     const std::string text = "0\n" + lineFor(expects) + "\n";
