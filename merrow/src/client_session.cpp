@@ -84,7 +84,7 @@ ClientSession::ClientSession(ClientSessionConfig config)
       m_policy(m_runtime.settings().reconnectAttempts, m_runtime.settings().reloginAttempts),
       m_opTimer(m_io),
       m_retryTimer(m_io),
-      m_journal(m_runtime.settings().journalMaxFrames, m_runtime.settings().journalMaxBytes)
+      m_journal(m_runtime.settings().journalMaxFrames, m_runtime.settings().journalMaxBytes, true)
 {
     auto station = std::make_shared<StationSnapshot>();
     station->array.push_back(nullptr);
@@ -687,7 +687,9 @@ int ClientSession::send(IMessage* message)
     header.channel = Fx::CHANNEL_TRADING_DATA;
     header.sequence = m_journal.nextSequence();
     header.lastReceived = m_lastReceivedMirror.load(std::memory_order_acquire);
-    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    std::shared_ptr<std::vector<uint8_t>> bytes = m_journal.takeSpare();
+    if (!bytes)
+        bytes = std::make_shared<std::vector<uint8_t>>();
     Status encoded = wire::encodeFrame(header, *message, *bytes);
     if (!encoded.ok()) {
         logWarning(m_logName, "message not sent: " + encoded.reason());

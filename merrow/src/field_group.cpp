@@ -303,21 +303,70 @@ FieldGroup::FieldGroup(const FieldGroup& other) : IMessage(), m_fields(other.m_f
 
 FieldGroup::~FieldGroup() = default;
 
+namespace {
+
+// Each decoded message takes a slab chunk and gives it back when the application is
+// done with it, usually on the same thread moments later; chunks are mostly larger
+// than malloc's per-thread cache takes. A few freed chunks per thread are kept and
+// handed out again, so a steady stream of frames does not go to malloc's arena for
+// every one. A chunk records its size beside the link to the older one.
+struct SlabCache {
+    static constexpr size_t kKept = 4;
+    static constexpr size_t kLargest = 64 * 1024 + FieldGroup::kSlabChunkHeader;
+    void* chunks[kKept] = {};
+    size_t count = 0;
+    bool ended = false;  // the thread is exiting: chunks freed from here on go to malloc
+    ~SlabCache()
+    {
+        for (size_t i = 0; i < count; ++i)
+            ::operator delete(chunks[i]);
+        count = 0;
+        ended = true;
+    }
+};
+thread_local SlabCache t_slabs;
+
+size_t chunkSize(const void* chunk)
+{
+    size_t size;
+    std::memcpy(&size, static_cast<const char*>(chunk) + sizeof(void*), sizeof size);
+    return size;
+}
+
+} // namespace
+
 void FieldGroup::SlabFree::operator()(void* chunk) const
 {
     while (chunk) {
         void* older;
         std::memcpy(&older, chunk, sizeof older);
-        ::operator delete(chunk);
+        SlabCache& cache = t_slabs;
+        if (!cache.ended && cache.count < SlabCache::kKept && chunkSize(chunk) <= SlabCache::kLargest)
+            cache.chunks[cache.count++] = chunk;
+        else
+            ::operator delete(chunk);
         chunk = older;
     }
 }
 
 void* FieldGroup::newSlabChunk(FieldGroup& top, size_t bytes)
 {
-    void* chunk = ::operator new(bytes);
+    static_assert(kSlabChunkHeader >= sizeof(void*) + sizeof(size_t), "a chunk's header holds its link and size");
+    void* chunk = nullptr;
+    SlabCache& cache = t_slabs;
+    for (size_t i = cache.count; i-- > 0;) {
+        if (chunkSize(cache.chunks[i]) >= bytes) {
+            chunk = cache.chunks[i];
+            cache.chunks[i] = cache.chunks[--cache.count];
+            bytes = chunkSize(chunk);
+            break;
+        }
+    }
+    if (!chunk)
+        chunk = ::operator new(bytes);
     void* older = top.m_slab.release();
     std::memcpy(chunk, &older, sizeof older);
+    std::memcpy(static_cast<char*>(chunk) + sizeof older, &bytes, sizeof bytes);
     top.m_slab.reset(chunk);
     return chunk;
 }

@@ -1,8 +1,16 @@
 #include "journal.h"
 
+#include <atomic>
+
 namespace merrow::detail {
 
 namespace {
+
+// Bytes of spares kept at most, and the largest frame kept as one: a peer
+// acknowledges every 1,024 frames, so a stream of small requests reuses all of its
+// frames, and a session that went quiet keeps at most this much.
+constexpr std::size_t kMaxSpareBytes = std::size_t(1) << 20;
+constexpr std::size_t kMaxSpareFrame = 4096;
 
 JournalStatus fail(JournalStatus::Code code, std::string text)
 {
@@ -11,7 +19,10 @@ JournalStatus fail(JournalStatus::Code code, std::string text)
 
 } // namespace
 
-Journal::Journal(std::size_t maxFrames, std::size_t maxBytes) : m_maxFrames(maxFrames), m_maxBytes(maxBytes) {}
+Journal::Journal(std::size_t maxFrames, std::size_t maxBytes, bool keepSpares)
+    : m_maxFrames(maxFrames), m_maxBytes(maxBytes), m_keepSpares(keepSpares)
+{
+}
 
 JournalStatus Journal::append(SharedFrame frame)
 {
@@ -36,11 +47,36 @@ JournalStatus Journal::ack(std::uint64_t n)
                                                       " but only " + std::to_string(m_lastSequence) +
                                                       " were sent.");
     while (m_firstKept <= n) {
-        m_bytes -= m_frames.front()->size();
+        SharedFrame& front = m_frames.front();
+        m_bytes -= front->size();
+        // A frame may still be part of a write in progress (acknowledged up to a
+        // point of a large batch): it is kept all the same and reused once free.
+        if (m_keepSpares && front->capacity() <= kMaxSpareFrame &&
+            m_spareBytes + front->capacity() <= kMaxSpareBytes) {
+            m_spareBytes += front->capacity();
+            m_spares.push_back(std::move(front));
+        }
         m_frames.pop_front();
         ++m_firstKept;
     }
     return {};
+}
+
+std::shared_ptr<std::vector<std::uint8_t>> Journal::takeSpare()
+{
+    // Oldest first: frames leave the writes in the order they were acknowledged.
+    if (m_spares.empty() || m_spares.front().use_count() != 1)
+        return nullptr;
+    SharedFrame spare = std::move(m_spares.front());
+    m_spares.pop_front();
+    m_spareBytes -= spare->capacity();
+    // The last other owner's release (a write that finished) comes before our reuse.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    // Every frame is made as a mutable vector and shared as const; only its sole
+    // owner gets it back mutable.
+    auto bytes = std::const_pointer_cast<std::vector<std::uint8_t>>(std::move(spare));
+    bytes->clear();
+    return bytes;
 }
 
 JournalStatus Journal::framesAfter(std::uint64_t n, std::vector<JournalEntry>& out) const
@@ -62,6 +98,8 @@ JournalStatus Journal::framesAfter(std::uint64_t n, std::vector<JournalEntry>& o
 void Journal::reset()
 {
     m_frames.clear();
+    m_spares.clear();
+    m_spareBytes = 0;
     m_firstKept = 1;
     m_lastSequence = 0;
     m_bytes = 0;

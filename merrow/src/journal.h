@@ -39,7 +39,10 @@ public:
     static constexpr std::size_t kDefaultMaxFrames = 65536;
     static constexpr std::size_t kDefaultMaxBytes = std::size_t(64) << 20;
 
-    explicit Journal(std::size_t maxFrames = kDefaultMaxFrames, std::size_t maxBytes = kDefaultMaxBytes);
+    // keepSpares: acknowledged frames are kept for takeSpare() (the client, whose
+    // sends reuse them); otherwise they are let go at once.
+    explicit Journal(std::size_t maxFrames = kDefaultMaxFrames, std::size_t maxBytes = kDefaultMaxBytes,
+                     bool keepSpares = false);
 
     // The number the next appended frame gets; encode it into the frame first.
     std::uint64_t nextSequence() const { return m_lastSequence + 1; }
@@ -61,6 +64,12 @@ public:
     // lastSequence(): that session cannot be resumed.
     JournalStatus framesAfter(std::uint64_t n, std::vector<JournalEntry>& out) const;
 
+    // A frame let go by an acknowledgement that nobody else holds any more, emptied
+    // for the next encode; null when there is none. A busy stream then allocates no
+    // frame at all, and frames are no longer freed on the thread that reads acks
+    // while another allocates them.
+    std::shared_ptr<std::vector<std::uint8_t>> takeSpare();
+
     std::size_t size() const { return m_frames.size(); }
     std::size_t bytes() const { return m_bytes; }
 
@@ -70,7 +79,10 @@ public:
 private:
     std::size_t m_maxFrames;
     std::size_t m_maxBytes;
+    bool m_keepSpares;
     std::deque<SharedFrame> m_frames;  // m_frames[i] has number m_firstKept + i
+    std::deque<SharedFrame> m_spares;  // acknowledged frames, oldest first
+    std::size_t m_spareBytes = 0;      // their capacities
     std::uint64_t m_firstKept = 1;
     std::uint64_t m_lastSequence = 0;
     std::size_t m_bytes = 0;

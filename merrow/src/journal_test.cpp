@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 
 namespace merrow::detail {
@@ -50,6 +52,36 @@ TEST(Journal, NumbersFromOneAndTrimsOnAcknowledgement)
     EXPECT_EQ(j.size(), 0u);
     EXPECT_EQ(j.bytes(), 0u);
     EXPECT_EQ(j.nextSequence(), 6u);  // acknowledgement never renumbers
+}
+
+TEST(Journal, AcknowledgedFramesOwnedByNobodyElseComeBackEmptyForReuse)
+{
+    // Made mutable and shared as const, as the client's sends make them.
+    auto frame = [](const std::string& text) {
+        return SharedFrame(std::make_shared<std::vector<std::uint8_t>>(text.begin(), text.end()));
+    };
+    Journal j(Journal::kDefaultMaxFrames, Journal::kDefaultMaxBytes, true);
+    EXPECT_EQ(j.takeSpare(), nullptr);
+    ASSERT_TRUE(j.append(frame("f1")).ok());
+    ASSERT_TRUE(j.append(frame("f2")).ok());
+    SharedFrame inFlight = frame("f3");  // a write still holds it
+    ASSERT_TRUE(j.append(inFlight).ok());
+    ASSERT_TRUE(j.ack(3).ok());
+    // f1 and f2 come back, emptied; f3 never does while the write holds it.
+    std::vector<const void*> spares;
+    while (auto spare = j.takeSpare()) {
+        EXPECT_TRUE(spare->empty());
+        EXPECT_EQ(spare.use_count(), 1);
+        spares.push_back(spare.get());
+    }
+    EXPECT_EQ(spares.size(), 2u);
+    EXPECT_EQ(std::count(spares.begin(), spares.end(), inFlight.get()), 0);
+    EXPECT_EQ(textOf(inFlight), "f3");
+
+    Journal plain;  // the server's: nothing kept
+    fill(plain, 2);
+    ASSERT_TRUE(plain.ack(2).ok());
+    EXPECT_EQ(plain.takeSpare(), nullptr);
 }
 
 TEST(Journal, FramesAfterGivesWhatThePeerMissedSharedNotCopied)
