@@ -89,7 +89,11 @@ QueueStatus OutboundQueue::pushIncoming(Incoming in, OutboundChannel channel, st
 
     if (!conflationKey.empty() && m_slots.size() > m_conflateAbove) {
         auto it = m_latestByKey.find(std::string(conflationKey));
-        if (it != m_latestByKey.end() && it->second != kNoneWaiting) {
+        // A frame of this key from before the last unkeyed market-data frame stays:
+        // replacing it would put the newer snapshot ahead of the unkeyed one, which
+        // may carry an older state of the same symbol (a batch of several).
+        if (it != m_latestByKey.end() && it->second != kNoneWaiting &&
+            (m_lastUnkeyed == kNoneWaiting || it->second > m_lastUnkeyed)) {
             Slot& slot = m_slots[static_cast<std::size_t>(it->second - m_popped)];
             const std::size_t old = slot.size();
             if (size > old && size - old > room())
@@ -112,6 +116,8 @@ QueueStatus OutboundQueue::pushIncoming(Incoming in, OutboundChannel channel, st
         if (m_latestByKey.size() > 2 * m_slots.size() + kKeysKept)
             sweepKeys();
         m_latestByKey[std::string(conflationKey)] = m_popped + m_slots.size();
+    } else {
+        m_lastUnkeyed = m_popped + m_slots.size();
     }
     m_bytes += size;
     ++m_marketData;

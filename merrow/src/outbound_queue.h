@@ -3,7 +3,9 @@
 // never dropped (the journal bounds them). When the peer falls behind and more than
 // a threshold of frames wait, a market-data frame with a conflation key (a symbol)
 // replaces the waiting frame of that key in place, keeping its position: a slow
-// reader gets the latest snapshot of each symbol instead of every stale one.
+// reader gets the latest snapshot of each symbol instead of every stale one. A
+// market-data frame without a key (several symbols at once) is never replaced, and
+// no keyed frame queued before it is replaced afterwards, so order is never undone.
 // Frames come shared (trading frames, which the journal also keeps) or as bytes the
 // queue copies into storage it reuses (market data, which nothing else keeps).
 
@@ -128,6 +130,9 @@ private:
     SlotRing m_slots;
     std::uint64_t m_popped = 0;  // m_slots[i] is frame number m_popped + i of the queue's life
     std::unordered_map<std::string, std::uint64_t> m_latestByKey;
+    // Frame number of the newest market-data frame without a key (kNoneWaiting: none
+    // yet); keyed frames before it are no longer replaced.
+    std::uint64_t m_lastUnkeyed = kNoneWaiting;
     std::size_t m_bytes = 0;
     std::size_t m_marketData = 0;
     std::uint64_t m_conflated = 0;

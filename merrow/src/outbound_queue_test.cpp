@@ -73,6 +73,20 @@ TEST_F(OutboundQueueTest, TradingFramesAndKeylessMarketDataAreNeverConflated)
     EXPECT_EQ(drain(q), expected);
 }
 
+TEST_F(OutboundQueueTest, AKeyedFrameBeforeAKeylessOneIsNoLongerReplaced)
+{
+    // The keyless frame carries several symbols (a batch with an EUR/USD tick newer
+    // than EUR1): putting EUR3 in EUR1's place would deliver it before that tick.
+    ASSERT_TRUE(q.push(frameOf("EUR1"), kMd, "EUR/USD").ok());
+    ASSERT_TRUE(q.push(frameOf("EUR2+GBP1"), kMd).ok());
+    ASSERT_TRUE(q.push(frameOf("GBP2"), kMd, "GBP/USD").ok());
+    ASSERT_TRUE(q.push(frameOf("fill1"), kTrading).ok());
+    EXPECT_EQ(q.push(frameOf("EUR3"), kMd, "EUR/USD").code, Code::kQueued);
+    EXPECT_EQ(q.push(frameOf("EUR4"), kMd, "EUR/USD").code, Code::kReplaced);
+    EXPECT_EQ(q.push(frameOf("GBP3"), kMd, "GBP/USD").code, Code::kReplaced);  // GBP2 came after the batch
+    EXPECT_EQ(drain(q), (std::vector<std::string>{"EUR1", "EUR2+GBP1", "GBP3", "fill1", "EUR4"}));
+}
+
 TEST_F(OutboundQueueTest, ReplacesTheNewestQueuedFrameOfTheKey)
 {
     for (int i = 1; i <= 4; ++i)

@@ -1,6 +1,7 @@
 #include "answer_texts.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -43,34 +44,55 @@ std::string table(const std::vector<Row>& rows, Line line) {
 
 } // namespace
 
-std::string formatPrice(double v, int digits) {
+namespace {
+// Writes the price ending at end and returns where it starts, or null when it is not
+// a whole number of units (then printf writes it).
+char* writeUnits(double v, int digits, char* end) {
+    static constexpr double kScale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
+    const double scaled = v * kScale[digits];
+    if (!(std::fabs(scaled) < 1e15)) return nullptr;
+    const double units = std::nearbyint(scaled);
+    if (!(std::fabs(scaled - units) < 1e-6) || (units == 0 && std::signbit(v))) return nullptr;
+    int64_t n = static_cast<int64_t>(units);
+    const bool negative = n < 0;
+    uint64_t u = negative ? static_cast<uint64_t>(-n) : static_cast<uint64_t>(n);
+    char* p = end;
+    for (int i = 0; i < digits; ++i, u /= 10) *--p = static_cast<char>('0' + u % 10);
+    if (digits) *--p = '.';
+    do {
+        *--p = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (negative) *--p = '-';
+    return p;
+}
+
+void appendPrice(std::string& out, double v, int digits) {
     if (!std::isfinite(v)) v = 0;
     digits = std::clamp(digits, 0, 10);
     // Prices are whole units of 10^-digits: written from the integer, which is what
     // printf's rounding gives for a value that close to a unit (far from any tie).
-    static constexpr double kScale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
-    const double scaled = v * kScale[digits];
-    if (std::fabs(scaled) < 1e15) {
-        const double units = std::nearbyint(scaled);
-        if (std::fabs(scaled - units) < 1e-6 && (units != 0 || !std::signbit(v))) {
-            int64_t n = static_cast<int64_t>(units);
-            const bool negative = n < 0;
-            uint64_t u = negative ? static_cast<uint64_t>(-n) : static_cast<uint64_t>(n);
-            char buf[32];
-            char* p = buf + sizeof buf;
-            for (int i = 0; i < digits; ++i, u /= 10) *--p = static_cast<char>('0' + u % 10);
-            if (digits) *--p = '.';
-            do {
-                *--p = static_cast<char>('0' + u % 10);
-                u /= 10;
-            } while (u);
-            if (negative) *--p = '-';
-            return std::string(p, buf + sizeof buf);
-        }
-    }
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", digits, v);
-    return buf;
+    if (const char* p = writeUnits(v, digits, buf + 32)) {
+        out.append(p, static_cast<size_t>(buf + 32 - p));
+        return;
+    }
+    const int n = std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+    if (n > 0) out.append(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
+}
+
+void appendFieldText(std::string& out, const std::string& s) {
+    const size_t at = out.size();
+    out += s;
+    for (size_t i = at; i < out.size(); ++i)
+        if (out[i] == ';' || out[i] == '\n' || out[i] == '\r') out[i] = ' ';
+}
+} // namespace
+
+std::string formatPrice(double v, int digits) {
+    std::string out;
+    appendPrice(out, v, digits);
+    return out;
 }
 
 std::string formatMoney(double v) { return formatPrice(v, 2); }
@@ -94,18 +116,32 @@ std::string fieldText(const std::string& s) {
 }
 
 std::string offerLine(const OfferQuote& q, int digits) {
-    return Fields()
-        .put(0, fieldText(q.offerId))
-        .put(1, fieldText(q.quoteId))
-        .put(4, formatTime(q.time))
-        .put(5, formatPrice(q.bid, digits))
-        .put(6, formatPrice(q.ask, digits))
-        .put(13, fieldText(q.bidTradable))
-        .put(14, fieldText(q.askTradable))
-        .put(15, formatPrice(q.high, digits))
-        .put(16, formatPrice(q.low, digits))
-        .put(17, integer(q.volume))
-        .join();
+    // One per price tick: written straight into one text, fields in order
+    // (2, 3 and 7 to 12 stay empty).
+    std::string s;
+    s.reserve(128);
+    appendFieldText(s, q.offerId);
+    s += ';';
+    appendFieldText(s, q.quoteId);
+    s += ";;;";
+    if (q.time != 0) appendDasTimestamp(s, q.time);
+    s += ';';
+    appendPrice(s, q.bid, digits);
+    s += ';';
+    appendPrice(s, q.ask, digits);
+    s += ";;;;;;;";
+    appendFieldText(s, q.bidTradable);
+    s += ';';
+    appendFieldText(s, q.askTradable);
+    s += ';';
+    appendPrice(s, q.high, digits);
+    s += ';';
+    appendPrice(s, q.low, digits);
+    s += ';';
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, q.volume);
+    s.append(buf, r.ptr);
+    return s;
 }
 
 std::string accountLine(const AccountRecord& a) {

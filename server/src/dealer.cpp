@@ -214,23 +214,35 @@ void Dealer::pumpPrices() {
     std::vector<merrow::ServerSessionPtr> sessions = server_->sessions();
     std::lock_guard<std::mutex> lock(priceMu_);
     const UnixMs now = clock_.now();
-    // Every tick goes out, in order, keyed by its offer: a client that falls behind
-    // has the older ones of an offer replaced by the transport's conflation, one that
-    // keeps up sees the whole tape at the tick rate. A session's queue takes `room`
-    // frames before it conflates; past that a tick only replaces the waiting one of
-    // its offer, so of the rest of the pump only each offer's last tick would survive.
-    // Those others are neither kept, built nor sent: a late pump costs no more than
-    // what its receivers will see.
+    // Every tick goes out, in order: a client that falls behind has the older ones of
+    // an offer replaced by the transport's conflation, one that keeps up sees the
+    // whole tape at the tick rate. Ticks travel in updates of up to kTicksPerUpdate
+    // lines, one frame for many. A session's queue takes `room` frames before it
+    // conflates; past that a tick only replaces the waiting one of its offer, so of
+    // the rest of the pump only each offer's last tick would survive, and it goes
+    // alone, keyed by its offer. The others are neither kept, built nor sent: a late
+    // pump costs no more than what its receivers will see.
+    constexpr int kTicksPerUpdate = 50;
     struct Receiver {
         merrow::ServerSessionPtr session;
         std::shared_ptr<SessionContext> ctx;
         size_t room;
         std::vector<int8_t> wants;  // by instrument: -1 not known yet
+        int fill = 0;               // ticks in the open update; 0 when none is open
         bool wantsOffer(size_t i, const std::string& offerId) {
             if (wants[i] < 0)
                 wants[i] = !ctx->terminal || std::find(ctx->terminal->offerIds.begin(), ctx->terminal->offerIds.end(),
                                                        offerId) != ctx->terminal->offerIds.end();
             return wants[i] != 0;
+        }
+        // A tick joins the open update, or opens one while the queue has room.
+        bool takes() {
+            if (fill == 0) {
+                if (room == 0) return false;
+                --room;
+            }
+            if (++fill == kTicksPerUpdate) fill = 0;
+            return true;
         }
     };
     std::vector<Receiver> receivers;
@@ -263,18 +275,14 @@ void Dealer::pumpPrices() {
     if (pricesStopped_) {
         engine_->skipTo(now);
     } else {
-        engine_->advanceTo(now, [&](size_t i, const OfferQuote& q) {
-            const int d = engine_->instrument(i).digits;
-            tape_.record(i, q.time, toUnits(q.bid, d), toUnits(q.ask, d));
+        engine_->advanceTicks(now, [&](size_t i) {
+            const PriceState& state = engine_->states()[i];
+            tape_.record(i, state.time, state.bidUnits, state.askUnits);
             bool needed = false;
-            for (Receiver& r : receivers) {
-                if (r.room > 0 && r.wantsOffer(i, q.offerId)) {
-                    --r.room;
-                    needed = true;
-                }
-            }
+            for (Receiver& r : receivers)
+                if (r.wantsOffer(i, state.offerId) && r.takes()) needed = true;
             if (needed) {
-                head.push_back({seq, i, q});
+                head.push_back({seq, i, engine_->quote(i)});
                 tailSeq[i] = kNone;
             } else {
                 tailSeq[i] = seq;
@@ -289,23 +297,43 @@ void Dealer::pumpPrices() {
     for (size_t i = 0; i < tailSeq.size(); ++i)
         if (tailSeq[i] != kNone) lastOnes.push_back({tailSeq[i], i, engine_->quote(i)});
     std::sort(lastOnes.begin(), lastOnes.end(), [](const Tick& a, const Tick& b) { return a.seq < b.seq; });
-    // The same room accounting again, in the same order, decides who gets each tick.
-    for (size_t k = 0; k < receivers.size(); ++k) receivers[k].room = rooms[k];
+    // The same accounting again, in the same order, decides who gets each tick.
+    for (size_t k = 0; k < receivers.size(); ++k) {
+        receivers[k].room = rooms[k];
+        receivers[k].fill = 0;
+    }
+    std::vector<std::unique_ptr<UpdateText>> open(receivers.size());
+    std::vector<int> openLines(receivers.size(), 0);
+    auto flush = [&](size_t k) {
+        if (!open[k]) return;
+        const MessagePtr m = dasMessage(open[k]->str());
+        if (receivers[k].session->send(*m, Fx::CHANNEL_MARKET_DATA).ok()) ticksSent_ += openLines[k];
+        open[k].reset();
+        openLines[k] = 0;
+    };
     auto send = [&](const Tick& t) {
         const bool last = lastSeq[t.instrument] == t.seq;
-        MessagePtr m;
-        for (Receiver& r : receivers) {
+        std::string line;
+        MessagePtr alone;
+        for (size_t k = 0; k < receivers.size(); ++k) {
+            Receiver& r = receivers[k];
             if (!r.wantsOffer(t.instrument, t.quote.offerId)) continue;
-            if (r.room > 0)
-                --r.room;
-            else if (!last)
+            if (line.empty()) line = offerLine(t.quote, engine_->instrument(t.instrument).digits);
+            if (r.takes()) {
+                if (!open[k]) open[k] = std::make_unique<UpdateText>(t.quote.time);
+                open[k]->add(TableCode::Offer, UpdateKind::Update, line);
+                if (++openLines[k] == kTicksPerUpdate) flush(k);
                 continue;
-            if (!m) {
-                UpdateText u(t.quote.time);
-                u.add(TableCode::Offer, UpdateKind::Update, offerLine(t.quote, engine_->instrument(t.instrument).digits));
-                m = dasMessage(u.str());
             }
-            if (r.session->send(*m, Fx::CHANNEL_MARKET_DATA, t.quote.offerId).ok()) ++ticksSent_;
+            if (!last) continue;
+            // Past the room: what is open goes first, then this tick on its own key.
+            flush(k);
+            if (!alone) {
+                UpdateText u(t.quote.time);
+                u.add(TableCode::Offer, UpdateKind::Update, line);
+                alone = dasMessage(u.str());
+            }
+            if (r.session->send(*alone, Fx::CHANNEL_MARKET_DATA, t.quote.offerId).ok()) ++ticksSent_;
         }
     };
     size_t h = 0, l = 0;
@@ -315,6 +343,7 @@ void Dealer::pumpPrices() {
         else
             send(lastOnes[l++]);
     }
+    for (size_t k = 0; k < receivers.size(); ++k) flush(k);
 }
 
 std::vector<OfferQuote> Dealer::quotes() {

@@ -12,11 +12,22 @@ constexpr uint64_t kPickKey = 0x7069636b;  // "pick"
 constexpr uint64_t kStepKey = 0x73746570;  // "step"
 } // namespace
 
-int64_t toUnits(double price, int digits) { return std::llround(price * std::pow(10.0, digits)); }
+namespace {
+// Powers of ten are exact doubles up to 1e22, so the table gives what std::pow gives,
+// without a libm call on every tick.
+double powerOfTen(int digits) {
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    if (digits >= 0 && digits < static_cast<int>(sizeof kPowers / sizeof kPowers[0])) return kPowers[digits];
+    return std::pow(10.0, digits);
+}
+} // namespace
+
+int64_t toUnits(double price, int digits) { return std::llround(price * powerOfTen(digits)); }
 
 double fromUnits(int64_t units, int digits) {
     // Divide rather than multiply by 10^-digits so that the printed value is exact.
-    return static_cast<double>(units) / std::pow(10.0, digits);
+    return static_cast<double>(units) / powerOfTen(digits);
 }
 
 PriceEngine::PriceEngine(uint64_t seed, const std::vector<Instrument>& instruments, int tickRate,
@@ -59,6 +70,14 @@ int PriceEngine::indexOf(const std::string& offerId) const {
 UnixMs PriceEngine::tickTime(int64_t g) const { return schedule_.origin + g * 1000 / tickRate_; }
 
 void PriceEngine::advanceTo(UnixMs now, const std::function<void(size_t, const OfferQuote&)>& onTick) {
+    if (!onTick) {
+        advanceTicks(now, nullptr);
+        return;
+    }
+    advanceTicks(now, [&](size_t i) { onTick(i, quote(i)); });
+}
+
+void PriceEngine::advanceTicks(UnixMs now, const std::function<void(size_t)>& onTick) {
     if (tickRate_ <= 0 || instruments_.empty() || now < schedule_.origin) return;
     const int64_t due = (now - schedule_.origin) * tickRate_ / 1000 + 1;  // ticks with time <= now
     if (due - schedule_.nextTick > kMaxTicksPerAdvance) schedule_.nextTick = due - kMaxTicksPerAdvance;
@@ -68,7 +87,7 @@ void PriceEngine::advanceTo(UnixMs now, const std::function<void(size_t, const O
         if (weekendsClosed_ && days_.isWeekend(t)) continue;
         const size_t i = static_cast<size_t>(hashKeys(seed_, kPickKey, static_cast<uint64_t>(g)) % instruments_.size());
         tick(i, t);
-        if (onTick) onTick(i, quote(i));
+        if (onTick) onTick(i);
     }
 }
 

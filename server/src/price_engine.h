@@ -50,6 +50,9 @@ public:
     // Produces every tick due up to now, in order, calling onTick for each. Ticks due
     // in the weekend are skipped when weekendsClosed is set (the default).
     void advanceTo(UnixMs now, const std::function<void(size_t index, const OfferQuote&)>& onTick);
+    // The same, calling onTick with the instrument only: the caller reads states() or
+    // builds quote(i) for the ticks it needs, so ticks nobody receives cost no quote.
+    void advanceTicks(UnixMs now, const std::function<void(size_t index)>& onTick);
     // Moves the schedule to now without producing ticks (after prices were stopped).
     void skipTo(UnixMs now);
     void setWeekendsClosed(bool closed) { weekendsClosed_ = closed; }

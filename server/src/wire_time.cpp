@@ -70,12 +70,13 @@ Fields split(UnixMs t) {
 }
 } // namespace
 
-std::string dasTimestamp(UnixMs t) {
+void appendDasTimestamp(std::string& out, UnixMs t) {
     const Fields f = split(t);
     char buf[40];
     if (f.y < 0 || f.y > 9999) {
         std::snprintf(buf, sizeof buf, "%02u%02u%04d%02u%02u%02u%03u", f.mo, f.d, f.y, f.h, f.mi, f.s, f.ms);
-        return buf;
+        out += buf;
+        return;
     }
     // The price ticks write one per update: digits by hand rather than printf.
     char* p = buf;
@@ -90,7 +91,13 @@ std::string dasTimestamp(UnixMs t) {
     put(f.mi, 2);
     put(f.s, 2);
     put(f.ms, 3);
-    return std::string(buf, p);
+    out.append(buf, p);
+}
+
+std::string dasTimestamp(UnixMs t) {
+    std::string out;
+    appendDasTimestamp(out, t);
+    return out;
 }
 
 std::string utcTimestamp(UnixMs t) {

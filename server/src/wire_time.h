@@ -29,6 +29,8 @@ UnixMs makeUtc(int y, unsigned mo, unsigned d, unsigned h = 0, unsigned mi = 0, 
 
 // "MMDDYYYYhhmmssmmm": the time stamp of table fields and of update headers.
 std::string dasTimestamp(UnixMs t);
+// The same, appended to out.
+void appendDasTimestamp(std::string& out, UnixMs t);
 // "YYYYMMDD-HH:MM:SS": the UTC time stamp of bar lines and history fields.
 std::string utcTimestamp(UnixMs t);
 // Reads "YYYY-MM-DD HH:MM:SS" or "YYYY-MM-DDTHH:MM:SS" (UTC, seconds optional, a
