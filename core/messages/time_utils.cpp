@@ -39,6 +39,25 @@ bool sliceNumber(const char* text, size_t length, size_t from, size_t n, int* ou
     return true;
 }
 
+// vorntool::date::construct for the fields of a stamp (a year of four digits, every
+// field at least 0), computed the same way step for step: a table answer has a stamp
+// or two per line, and the call into the date library cost more than the sum.
+double stampSerial(int y, int mo, int d, int h, int mi, int s, int ms)
+{
+    constexpr long kDaysToEpoch = 693959;  // 1 January of year 0 to 30 December 1899
+    if (mo < 1 || mo > 12 || d < 1 || h > 23 || mi > 59 || s > 59)
+        return 0.0;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int* const monthDays = vorntool::date::monthDays;
+    if (d > monthDays[mo] - monthDays[mo - 1] + (mo == 2 && leap ? 1 : 0))
+        return 0.0;
+    long n = static_cast<long>(y) * 365 + y / 4 - y / 100 + y / 400 + d + monthDays[mo - 1] - kDaysToEpoch;
+    if (mo <= 2 && leap)
+        --n;
+    const double f = (h * 3600.0 + mi * 60.0 + s) / 86400.0 + ms / 86400000.0;
+    return n >= 0 ? n + f : n - f;
+}
+
 bool isOneOf(const char* type, std::initializer_list<const char*> types)
 {
     for (const char* t : types)
@@ -51,18 +70,24 @@ bool isOneOf(const char* type, std::initializer_list<const char*> types)
 
 vorntool::date TimeUtils::parseQORADasMessageTimeStamp(const char* text)
 {
-    if (text == nullptr)
-        return vorntool::date(0.0);
-    const size_t length = std::strlen(text);
-    if (length < 14)
-        return vorntool::date(0.0);
+    return text == nullptr ? vorntool::date(0.0) : parseQORADasMessageTimeStamp(text, std::strlen(text));
+}
+
+vorntool::date TimeUtils::parseQORADasMessageTimeStamp(const char* text, size_t length)
+{
+    return vorntool::date(dasTimeStampSerial(text, length));
+}
+
+double TimeUtils::dasTimeStampSerial(const char* text, size_t length)
+{
+    if (text == nullptr || length < 14)
+        return 0.0;
     for (size_t i = 0; i < length; ++i)
         if (text[i] < '0' || text[i] > '9')
-            return vorntool::date(0.0);
+            return 0.0;
     const int ms = length == 17 ? digitsAt(text, 14, 3) : 0;
-    return vorntool::date(uint16_t(digitsAt(text, 4, 4)), uint16_t(digitsAt(text, 0, 2)),
-                          uint16_t(digitsAt(text, 2, 2)), uint16_t(digitsAt(text, 8, 2)),
-                          uint16_t(digitsAt(text, 10, 2)), uint16_t(digitsAt(text, 12, 2)), uint16_t(ms));
+    return stampSerial(digitsAt(text, 4, 4), digitsAt(text, 0, 2), digitsAt(text, 2, 2), digitsAt(text, 8, 2),
+                       digitsAt(text, 10, 2), digitsAt(text, 12, 2), ms);
 }
 
 double QORAdate2Ole(const char* date, const char* time)

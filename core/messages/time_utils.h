@@ -5,6 +5,7 @@
 // Stateless and reentrant; nothing throws. Failure is the result: the empty date
 // (0.0), an empty text.
 
+#include <cstddef>
 #include <string>
 
 #include "merrow/message.h"
@@ -20,6 +21,10 @@ public:
     // millisecond digits (used only when the text is exactly 17 long). A null text,
     // fewer than 14 characters, any non-digit or impossible fields give 0.0.
     static vorntool::date parseQORADasMessageTimeStamp(const char* text);
+    // The same over text[0, length) when the length is known (a tokenized field).
+    static vorntool::date parseQORADasMessageTimeStamp(const char* text, size_t length);
+    // Its serial, for a parser that stores the double (no date object to pass).
+    static double dasTimeStampSerial(const char* text, size_t length);
 };
 
 // The serial of a server date YYYYMMDD and an optional time hh:mm:ss. A null date,

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "merrow/fix_defs.h"
 #include "merrow/message.h"
@@ -59,6 +61,63 @@ TEST(ParseDasTimestamp, BadTextsGiveTheEmptyDate)
     };
     for (const char* text : cases)
         EXPECT_EQ(TimeUtils::parseQORADasMessageTimeStamp(text).getSerial(), 0.0) << (text ? text : "(null)");
+}
+
+// The form with a length reads the slice it is given and nothing after it.
+TEST(ParseDasTimestamp, LengthFormReadsOnlyItsSlice)
+{
+    const char* texts[] = {"03152011143005", "03152011143005250", "0315201114300525", "12319999235959999",
+                           "0315201114300",  "0315201114300a",    "13152011143005",   "02292011143005", ""};
+    for (const char* t : texts)
+        EXPECT_EQ(TimeUtils::parseQORADasMessageTimeStamp(t, std::strlen(t)).getSerial(),
+                  TimeUtils::parseQORADasMessageTimeStamp(t).getSerial())
+            << t;
+    const char* longer = "03152011143005250x;";
+    EXPECT_EQ(TimeUtils::parseQORADasMessageTimeStamp(longer, 14).getSerial(), serial(2011, 3, 15, 14, 30, 5));
+    EXPECT_EQ(TimeUtils::parseQORADasMessageTimeStamp(longer, 17).getSerial(), serial(2011, 3, 15, 14, 30, 5, 250));
+    EXPECT_EQ(TimeUtils::parseQORADasMessageTimeStamp(longer, 18).getSerial(), 0.0);
+    EXPECT_EQ(TimeUtils::parseQORADasMessageTimeStamp(longer, 13).getSerial(), 0.0);
+    EXPECT_EQ(TimeUtils::parseQORADasMessageTimeStamp(nullptr, 14).getSerial(), 0.0);
+}
+
+// Stamps of every field value in and out of range, across leap rules and the ends of
+// the year range: the serial is bit for bit the one vorntool::date::construct gives.
+TEST(ParseDasTimestamp, SerialsEqualTheDateLibrarys)
+{
+    auto put = [](char* at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            at[i] = char('0' + value % 10);
+    };
+    auto check = [&](int y, int mo, int d, int h, int mi, int sec, int ms, bool withMs) {
+        char text[18] = {};
+        put(text, mo, 2);
+        put(text + 2, d, 2);
+        put(text + 4, y, 4);
+        put(text + 8, h, 2);
+        put(text + 10, mi, 2);
+        put(text + 12, sec, 2);
+        if (withMs)
+            put(text + 14, ms, 3);
+        const double got = TimeUtils::parseQORADasMessageTimeStamp(text).getSerial();
+        const double expected = serial(y, mo, d, h, mi, sec, withMs ? ms : 0);
+        return std::memcmp(&got, &expected, sizeof got) == 0;
+    };
+    std::vector<int> years;
+    for (int y = 0; y <= 9999; y += (y < 40 || (y > 1580 && y < 1620) || (y > 1880 && y < 2110) || y > 9960) ? 1 : 37)
+        years.push_back(y);
+    years.insert(years.end(), {2000, 2100, 2400, 9999});
+    int failures = 0;
+    for (int y : years)
+        for (int mo = 0; mo <= 13; ++mo)
+            for (int d = 0; d <= 32; ++d) {
+                const int k = y + mo * 7 + d * 3;  // times that vary with the date, some out of range
+                if (!check(y, mo, d, k % 25, k % 61, (k / 3) % 61, k % 1000, k % 2 == 0) && ++failures < 10)
+                    ADD_FAILURE() << y << "-" << mo << "-" << d << " at " << k;
+            }
+    for (int t = 0; t < 86400; ++t)
+        if (!check(2026, 5, 1, t / 3600, t / 60 % 60, t % 60, t % 1000, true) && ++failures < 10)
+            ADD_FAILURE() << "second " << t;
+    EXPECT_EQ(failures, 0);
 }
 
 TEST(ServerDateText, ReadsDateAndTime)

@@ -15,16 +15,19 @@
 
 #include "core/messages/time_utils.h"
 #include "core/messages/wire_values.h"
+#include "core/tables/records.h"
 
 namespace zel {
 
-enum class FieldConversion : uint8_t { None, Text, Number, Integer, Time, Flag };
+// Text fills a std::string member, RecordTextCopy a RecordText one: both as is.
+enum class FieldConversion : uint8_t { None, Text, RecordTextCopy, Number, Integer, Time, Flag };
 
 template <class R>
 struct FieldRule {
     int field = -1;
     FieldConversion conversion = FieldConversion::None;
     std::string R::*text = nullptr;
+    RecordText R::*recordText = nullptr;
     double R::*real = nullptr;
     int32_t R::*integer = nullptr;
     bool R::*flag = nullptr;
@@ -37,6 +40,15 @@ FieldRule<R> textField(int field, std::string R::*m)
     r.field = field;
     r.conversion = FieldConversion::Text;
     r.text = m;
+    return r;
+}
+template <class R>
+FieldRule<R> textField(int field, RecordText R::*m)
+{
+    FieldRule<R> r;
+    r.field = field;
+    r.conversion = FieldConversion::RecordTextCopy;
+    r.recordText = m;
     return r;
 }
 template <class R>
@@ -86,12 +98,14 @@ public:
                 m_byField.resize(static_cast<size_t>(r.field) + 1);
             m_byField[static_cast<size_t>(r.field)] = r;
         }
+        m_count = m_byField.size();
     }
 
-    // True when the field is one the map stores.
+    // True when the field is one the map stores. The count is kept apart: the
+    // vector's size is a division by the rule's size on every field of every line.
     bool has(int field) const
     {
-        return field >= 0 && static_cast<size_t>(field) < m_byField.size() &&
+        return field >= 0 && static_cast<size_t>(field) < m_count &&
                m_byField[static_cast<size_t>(field)].conversion != FieldConversion::None;
     }
 
@@ -101,20 +115,29 @@ public:
         if (!has(field))
             return;
         const FieldRule<R>& r = m_byField[static_cast<size_t>(field)];
+        // An empty field converts to the member's default whatever its kind (no
+        // number, no time stamp, no "Y"), so it is stored without parsing.
         switch (r.conversion) {
-        case FieldConversion::Text: (record.*r.text).assign(text, length); break;
-        case FieldConversion::Number: record.*r.real = parseWireDouble(text); break;
-        case FieldConversion::Integer: record.*r.integer = parseWireInt(text); break;
-        case FieldConversion::Time:
-            record.*r.real = TimeUtils::parseQORADasMessageTimeStamp(text).getSerial();
+        case FieldConversion::Text:
+            if (length == 0)
+                (record.*r.text).clear();
+            else
+                (record.*r.text).assign(text, length);
             break;
-        case FieldConversion::Flag: record.*r.flag = text[0] == 'Y'; break;
+        case FieldConversion::RecordTextCopy: (record.*r.recordText).assign(text, length); break;
+        case FieldConversion::Number: record.*r.real = length == 0 ? 0.0 : parseWireDouble(text, length); break;
+        case FieldConversion::Integer: record.*r.integer = length == 0 ? 0 : parseWireInt(text, length); break;
+        case FieldConversion::Time:
+            record.*r.real = length == 0 ? 0.0 : TimeUtils::dasTimeStampSerial(text, length);
+            break;
+        case FieldConversion::Flag: record.*r.flag = length != 0 && text[0] == 'Y'; break;
         case FieldConversion::None: break;
         }
     }
 
 private:
     std::vector<FieldRule<R>> m_byField;
+    size_t m_count = 0;
 };
 
 } // namespace zel

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -218,6 +219,67 @@ TEST(ResultSetTokenizer, NumbersManyLinesAndFields)
     for (int i = 1; i <= 5000; ++i)
         expectedFields += i % 7 + 2;
     EXPECT_EQ(check.fields, expectedFields);
+}
+
+// The documented rules spelled out plainly, as the trace a walk must give.
+std::string referenceTrace(const std::string& text)
+{
+    std::string out = "B";
+    int line = 0;
+    for (size_t p = 0; p < text.size(); ++line) {
+        size_t e = text.find('\n', p);
+        if (e == std::string::npos)
+            e = text.size();
+        const std::string l = text.substr(p, e - p);
+        out += " <" + std::to_string(line);
+        std::vector<std::string> fields;
+        for (size_t f = 0; !l.empty();) {
+            const size_t s = l.find(';', f);
+            fields.push_back(l.substr(f, s == std::string::npos ? std::string::npos : s - f));
+            if (s == std::string::npos || s + 1 == l.size())
+                break;
+            f = s + 1;
+        }
+        for (size_t k = 0; k < fields.size(); ++k)
+            out += " " + std::to_string(line) + "." + std::to_string(k) + "=" + fields[k];
+        out += " >" + std::to_string(line);
+        p = e + 1;
+    }
+    return out + " E";
+}
+
+// Lines of every length around the scan's block edges, separators anywhere and in
+// runs, long lines before short ones in the reused buffer: the same fields as the
+// rules give.
+TEST(ResultSetTokenizer, LinesOfAnyLengthSplitAsTheRulesSay)
+{
+    uint32_t seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    const std::string alphabet = "abXY09.-\r ";
+    std::vector<std::string> lines;
+    for (size_t n : {size_t(0), size_t(1), size_t(2), size_t(3), size_t(15), size_t(16), size_t(17), size_t(62),
+                     size_t(63), size_t(64), size_t(65), size_t(66), size_t(127), size_t(128), size_t(129),
+                     size_t(170), size_t(191), size_t(192), size_t(193), size_t(1000), size_t(5000)}) {
+        for (int variant = 0; variant < 4; ++variant) {
+            std::string l;
+            for (size_t i = 0; i < n; ++i)
+                l += variant == 3 ? ';' : (next() % (variant + 2) == 0 ? ';' : alphabet[next() % alphabet.size()]);
+            lines.push_back(l);
+        }
+    }
+    // A separator on each side of a block edge, then a short line after the long ones.
+    lines.push_back(std::string(63, 'a') + ";" + std::string(64, 'b') + ";c");
+    lines.push_back(std::string(64, 'a') + ";");
+    lines.push_back(std::string(5000, ';'));
+    lines.push_back("x");
+    lines.push_back("");
+    lines.push_back("y;");
+    std::string text;
+    for (const std::string& l : lines)
+        text += l + "\n";
+    EXPECT_EQ(trace(text.c_str()), referenceTrace(text));
+    text.pop_back();  // no line feed after the last line
+    EXPECT_EQ(trace(text.c_str()), referenceTrace(text));
 }
 
 } // namespace

@@ -42,8 +42,10 @@ public:
 
     bool onLineBegin(int line) override
     {
+        // Default-initialized: every member has its initializer, so the zero fill of
+        // a value-initialization would only be written over.
         if (line >= 1)
-            m_record = std::make_unique<Record>();
+            m_record.reset(new Record);
         else
             m_record.reset();
         return true;

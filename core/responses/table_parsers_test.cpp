@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -200,6 +201,27 @@ TEST(TableParsers, OddLinesStillMakeRows)
     EXPECT_EQ(reader->getCell(0, 99), nullptr);
     EXPECT_FALSE(reader->isCellValid(0, 99));
     EXPECT_TRUE(reader->isCellValid(0, 0));
+}
+
+// An empty field stores its kind's empty value over whatever the record held, as
+// the conversion of "" gives it: an update line may empty a column.
+TEST(TableParsers, EmptyFieldsStoreTheEmptyValueOfTheirKind)
+{
+    Order o;
+    o.OrderID = "O1";
+    o.Lifetime = 2.5;
+    o.Amount = 7;
+    o.StatusTime = 40000.5;
+    o.WorkingIndicator = true;
+    const FieldMap<Order>& map = ordersFieldMap();
+    for (int field : {0, 4, 6, 14, 43})
+        map.store(o, field, "", 0);
+    EXPECT_EQ(o.OrderID, "");
+    EXPECT_EQ(o.Lifetime, 0.0);
+    EXPECT_FALSE(std::signbit(o.Lifetime));
+    EXPECT_EQ(o.Amount, 0);
+    EXPECT_EQ(o.StatusTime, 0.0);
+    EXPECT_FALSE(o.WorkingIndicator);
 }
 
 TEST(TableParsers, FlagIsAnUpperCaseYOnly)

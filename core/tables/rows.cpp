@@ -1,6 +1,7 @@
 #include "core/tables/rows.h"
 
 #include <cstring>
+#include <ostream>
 
 namespace zel {
 
@@ -26,6 +27,24 @@ void compareClosedTradeRecords(Record& mine, const Record& theirs)
 #undef ZEL_COMPARE_CELL
 
 } // namespace
+
+std::ostream& operator<<(std::ostream& out, const RecordText& text)
+{
+    return out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+RecordText& RecordText::assignLong(const char* text, size_t length)
+{
+    char* heap = new char[length + 1];
+    std::memcpy(heap, text, length);
+    heap[length] = '\0';
+    release();
+    std::memcpy(m_bytes, &heap, sizeof heap);
+    for (size_t i = 0; i < kLengthBytes; ++i)
+        m_bytes[sizeof heap + i] = static_cast<char>(static_cast<uint64_t>(length) >> (8 * i));
+    m_bytes[kTag] = static_cast<char>(kHeap);
+    return *this;
+}
 
 OfferRow::OfferRow(std::unique_ptr<Offer> record, bool readerRow) : TRow(std::move(record), readerRow)
 {

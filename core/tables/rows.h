@@ -24,12 +24,14 @@ namespace zel {
 
 // Text cells point at the record's own NUL-terminated text, others at the value.
 inline const void* cellPointer(const std::string& text) { return text.c_str(); }
+inline const void* cellPointer(const RecordText& text) { return text.c_str(); }
 template <class T>
 const void* cellPointer(const T& value)
 {
     return &value;
 }
 inline const char* cellValue(const std::string& text) { return text.c_str(); }
+inline const char* cellValue(const RecordText& text) { return text.c_str(); }
 template <class T>
 T cellValue(T value)
 {

@@ -16,7 +16,7 @@ namespace {
 // Every column of a filled record holds a value derived from its index, so a cell
 // read through the wrong column shows.
 std::string textOf(int i) { return "v" + std::to_string(i); }
-void fill(std::string& v, int i) { v = textOf(i); }
+void fill(RecordText& v, int i) { v = textOf(i); }
 void fill(int32_t& v, int i) { v = 1000 + i; }
 void fill(double& v, int i) { v = 0.25 + i; }
 void fill(bool& v, int) { v = true; }
@@ -303,6 +303,56 @@ TEST(Rows, ReferencesKeepTheRowAndItsTexts)
     }
     EXPECT_STREQ(held->getText(), "v5");
     EXPECT_STREQ(static_cast<const char*>(held->getCell(MessageColumns::Subject)), "v6");
+}
+
+// Texts of every length around the inline limit, going inline to heap and back, copied,
+// moved and assigned from a part of themselves: always the same bytes, NUL-terminated.
+TEST(Rows, RecordTextsKeepTheirBytesAtEveryLength)
+{
+    const std::string source = "0123456789abcdefghijklmnopqrstuvwxyz" + std::string(200, 'q');
+    auto expectText = [](const RecordText& t, const std::string& expected) {
+        EXPECT_EQ(t.size(), expected.size());
+        EXPECT_EQ(std::string(t.c_str()), expected) << "NUL right after the text";
+        EXPECT_TRUE(t == expected);
+        EXPECT_FALSE(t != expected.c_str());
+        EXPECT_EQ(t.empty(), expected.empty());
+    };
+    const size_t lengths[] = {0, 1, 2, 3, 4, 7, 8, 9, 14, 15, 16, 17, 31, 236};
+    RecordText reused;
+    for (size_t n : lengths) {
+        SCOPED_TRACE(n);
+        const std::string text = source.substr(0, n);
+        RecordText t;
+        t.assign(text.data(), n);
+        expectText(t, text);
+        for (size_t before : lengths) {  // over a text of any other length
+            reused = source.substr(0, before);
+            reused.assign(text.data(), n);
+            expectText(reused, text);
+        }
+        RecordText copy(t);
+        expectText(copy, text);
+        RecordText moved(std::move(copy));
+        expectText(moved, text);
+        expectText(copy, "");  // NOLINT: a moved-from text is empty
+        copy = moved;
+        expectText(copy, text);
+        copy = copy;  // NOLINT: self-assignment keeps the text
+        expectText(copy, text);
+        if (n > 2) {  // a part of itself, from inline or heap storage
+            copy.assign(copy.c_str() + 1, n - 2);
+            expectText(copy, text.substr(1, n - 2));
+        }
+        moved += "!";
+        expectText(moved, text + "!");
+        moved.clear();
+        expectText(moved, "");
+    }
+    RecordText fromNull(static_cast<const char*>(nullptr));
+    expectText(fromNull, "");
+    EXPECT_TRUE(RecordText("ab") == RecordText(std::string("ab")));
+    EXPECT_TRUE(RecordText("ab") != RecordText("abc"));
+    EXPECT_TRUE(RecordText(std::string("a\0b", 3)) != RecordText("a"));
 }
 
 } // namespace
