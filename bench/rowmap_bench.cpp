@@ -3,11 +3,19 @@
 // same run. Items are lookups (see lookups() for the two kinds); bytes_per_row is what the container itself allocates
 // per stored row (keys and cells or nodes, not the rows); writer_updates_per_second
 // is the writer's pace meanwhile.
+//
+// The writer of BM_Lookup and BM_FindRef replaces rows at a steady 100,000 per
+// second, as a busy price stream would, for both maps alike: the readers of both
+// then work under the same write load. A writer at full speed measures something
+// else on a machine with fewer cores than threads: the row map's writer runs free
+// and takes CPU from its readers, while the locked map's writer mostly waits for
+// the lock that its readers hold. The *WriterAtFullSpeed benchmarks show that case.
 
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -109,7 +117,8 @@ struct Rig {
     double bytesPerRow = 0;
     double updatesPerSecond = 0;
 
-    void start()
+    // Updates per second; 0 runs the writer as fast as it can.
+    void start(uint64_t pace)
     {
         std::vector<RowRef> rows;
         for (uint32_t i = 0; i < kRows; ++i)
@@ -121,16 +130,25 @@ struct Rig {
         rl::epoch::synchronize(); // cell tables left by growths
         bytesPerRow = static_cast<double>(heapInUse() - before) / kRows;
         stop = false;
-        writer = std::thread([this] {
+        writer = std::thread([this, pace] {
             const auto begin = std::chrono::steady_clock::now();
             uint64_t x = 88172645463325252ull;
             uint64_t n = 0;
+            // A paced writer does its share of each millisecond in one burst, then sleeps.
+            const uint64_t burst = pace == 0 ? 1 : std::max<uint64_t>(1, pace / 1000);
+            auto tick = begin;
             while (!stop.load(std::memory_order_relaxed)) {
-                x ^= x << 13;
-                x ^= x >> 7;
-                x ^= x << 17;
-                RowRef row = zel::adoptRef(new BenchRow(++n));
-                map->update(keys()[x % kRows], row.get());
+                for (uint64_t i = 0; i < burst; ++i) {
+                    x ^= x << 13;
+                    x ^= x >> 7;
+                    x ^= x << 17;
+                    RowRef row = zel::adoptRef(new BenchRow(++n));
+                    map->update(keys()[x % kRows], row.get());
+                }
+                if (pace != 0) {
+                    tick += std::chrono::milliseconds(1);
+                    std::this_thread::sleep_until(tick);
+                }
             }
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
             updatesPerSecond = static_cast<double>(n) / took.count();
@@ -157,12 +175,14 @@ Rig<Map>& rig()
 // and take a reference for the caller, as findRow does.
 enum class Access { Read, Reference };
 
-template <class Map, Access access>
+constexpr uint64_t kWriterPace = 100000;
+
+template <class Map, Access access, uint64_t pace = kWriterPace>
 void lookups(benchmark::State& state)
 {
     Rig<Map>& r = rig<Map>();
     if (state.thread_index() == 0)
-        r.start();
+        r.start(pace);
     uint64_t x = 0x9E3779B97F4A7C15ull * (state.thread_index() + 1);
     uint64_t misses = 0;
     for (auto _ : state) {
@@ -210,6 +230,15 @@ void BM_FindRef_unordered_map_shared_mutex(benchmark::State& state)
     lookups<LockedMap, Access::Reference>(state);
 }
 
+void BM_LookupWriterAtFullSpeed_concurrent_hash_map(benchmark::State& state)
+{
+    lookups<RowMap, Access::Read, 0>(state);
+}
+void BM_LookupWriterAtFullSpeed_unordered_map_shared_mutex(benchmark::State& state)
+{
+    lookups<LockedMap, Access::Read, 0>(state);
+}
+
 BENCHMARK(BM_Lookup_concurrent_hash_map)->Name("BM_Lookup/concurrent_hash_map")->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Lookup_unordered_map_shared_mutex)
     ->Name("BM_Lookup/unordered_map_shared_mutex")
@@ -219,6 +248,16 @@ BENCHMARK(BM_Lookup_unordered_map_shared_mutex)
 BENCHMARK(BM_FindRef_concurrent_hash_map)->Name("BM_FindRef/concurrent_hash_map")->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_FindRef_unordered_map_shared_mutex)
     ->Name("BM_FindRef/unordered_map_shared_mutex")
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime();
+BENCHMARK(BM_LookupWriterAtFullSpeed_concurrent_hash_map)
+    ->Name("BM_LookupWriterAtFullSpeed/concurrent_hash_map")
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime();
+BENCHMARK(BM_LookupWriterAtFullSpeed_unordered_map_shared_mutex)
+    ->Name("BM_LookupWriterAtFullSpeed/unordered_map_shared_mutex")
     ->Threads(1)
     ->Threads(2)
     ->UseRealTime();
