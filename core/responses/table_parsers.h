@@ -114,8 +114,10 @@ protected:
         }
         if (toTable) {
             RefPtr<Row> row = makeRow(copy ? std::move(copy) : std::move(record), false);
-            if (row)
+            if (row) {
+                prepareTableRow(*row);
                 m_table->add(row.get());
+            }
         }
         return true;
     }

@@ -63,6 +63,18 @@ void OrderRow::compareRows(const OrderRow* other)
         compareOrderRecords<Columns>(*m_record, *other->m_record);
 }
 
+void OrderRow::fireOrderCalculateFields()
+{
+    if (OrderCalculationEvent::CalculationEvent* e = calculationEvent())
+        e->fire(true, this);
+}
+
+void TradeRow::fireTradeCalculateFields()
+{
+    if (TradeCalculationEvent::CalculationEvent* e = calculationEvent())
+        e->fire(true, false, this);
+}
+
 void ClosedTradeRow::compareRows(const ClosedTradeRow* other)
 {
     if (other != nullptr)

@@ -14,8 +14,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 #include "core/tables/columns.h"
+#include "core/tables/event.h"
 #include "core/tables/records.h"
 #include "vorntool/add_ref.h"
 #include "zel/rows.h"
@@ -86,6 +88,30 @@ protected:
     bool m_readerRow;
 };
 
+// The calculation event of a live-table row: the handlers that recalculate its
+// calculated columns connect to it. Reader rows have none; a row gets an empty one
+// when it enters a live table (ensureCalculationEvent), before any other thread can
+// reach it, and keeps it for its life.
+// [Threading] Handlers run on the firing thread, under the cell lock of the row
+// that changed (see Cpp::Event for connecting and firing from handlers).
+template <class... Args>
+class TCalculationEvent {
+public:
+    using CalculationEvent = Cpp::Event<Args...>;
+
+    // Null for a reader row.
+    CalculationEvent* calculationEvent() const { return m_calculation.get(); }
+    CalculationEvent& ensureCalculationEvent()
+    {
+        if (!m_calculation)
+            m_calculation = std::make_unique<CalculationEvent>();
+        return *m_calculation;
+    }
+
+private:
+    std::unique_ptr<CalculationEvent> m_calculation;
+};
+
 // The getter, cell getter and change test of one column (inside a row class whose
 // Columns names the column indexes).
 #define ZEL_ROW_ACCESSORS(name, type, kind)                                                                    \
@@ -117,7 +143,11 @@ private:
     uint8_t m_valid[Columns::count];
 };
 
-class AccountRow : public TRow<IZelAccountTableRow, Account, ZelTable::Accounts> {
+class AccountRow;
+// (fire changed, old gross P/L, new gross P/L, the account)
+using AccountCalculationEvent = TCalculationEvent<bool, double, double, AccountRow*>;
+
+class AccountRow : public TRow<IZelAccountTableRow, Account, ZelTable::Accounts>, public AccountCalculationEvent {
 public:
     using Columns = AccountColumns;
     using TRow::TRow;
@@ -128,12 +158,19 @@ protected:
     ~AccountRow() override = default;
 };
 
-class OrderRow : public TRow<IZelOrderTableRow, Order, ZelTable::Orders> {
+class OrderRow;
+// (fire changed, the order)
+using OrderCalculationEvent = TCalculationEvent<bool, OrderRow*>;
+
+class OrderRow : public TRow<IZelOrderTableRow, Order, ZelTable::Orders>, public OrderCalculationEvent {
 public:
     using Columns = OrderColumns;
     using TRow::TRow;
 
     ZEL_ORDER_COLUMNS(ZEL_ROW_ACCESSORS)
+
+    // Fires the calculation event with (true, this); nothing for a reader row.
+    void fireOrderCalculateFields();
 
     // Marks in this row's change mask exactly the columns whose values differ from
     // other's (a NaN always differs). A null other changes nothing.
@@ -143,12 +180,19 @@ protected:
     ~OrderRow() override = default;
 };
 
-class TradeRow : public TRow<IZelTradeTableRow, Trade, ZelTable::Trades> {
+class TradeRow;
+// (fire changed, removed from the table, the trade)
+using TradeCalculationEvent = TCalculationEvent<bool, bool, TradeRow*>;
+
+class TradeRow : public TRow<IZelTradeTableRow, Trade, ZelTable::Trades>, public TradeCalculationEvent {
 public:
     using Columns = TradeColumns;
     using TRow::TRow;
 
     ZEL_TRADE_COLUMNS(ZEL_ROW_ACCESSORS)
+
+    // Fires the calculation event with (true, false, this); nothing for a reader row.
+    void fireTradeCalculateFields();
 
 protected:
     ~TradeRow() override = default;
@@ -191,5 +235,15 @@ protected:
 };
 
 #undef ZEL_ROW_ACCESSORS
+
+// Readies a row for a live table: accounts, orders and trades get their empty
+// calculation event; the other tables need nothing.
+template <class Row>
+void prepareTableRow(Row& row)
+{
+    row.setReaderRow(false);
+    if constexpr (std::is_same_v<Row, AccountRow> || std::is_same_v<Row, OrderRow> || std::is_same_v<Row, TradeRow>)
+        row.ensureCalculationEvent();
+}
 
 } // namespace zel

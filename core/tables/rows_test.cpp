@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/base/ref_ptr.h"
 
@@ -212,6 +213,49 @@ TEST(Rows, AnOrderTakenIntoTheTableShowsItsCalculatedColumns)
     IZelOrderTableRow* table = row.get();
     EXPECT_EQ(table->getStop(), 1.2345);
     EXPECT_STREQ(table->getOrderID(), "O1");
+}
+
+TEST(Rows, CalculationEventsExistOnlyOnceARowIsMadeReadyForATable)
+{
+    RefPtr<OrderRow> order = filledRow<OrderRow>(true);
+    RefPtr<TradeRow> trade = filledRow<TradeRow>(true);
+    RefPtr<AccountRow> account = filledRow<AccountRow>(true);
+    EXPECT_EQ(order->calculationEvent(), nullptr);
+    order->fireOrderCalculateFields(); // a reader row has nothing to fire
+    trade->fireTradeCalculateFields();
+
+    prepareTableRow(*order);
+    prepareTableRow(*trade);
+    prepareTableRow(*account);
+    EXPECT_FALSE(order->isReaderRow());
+    ASSERT_NE(order->calculationEvent(), nullptr);
+    ASSERT_NE(account->calculationEvent(), nullptr);
+    OrderCalculationEvent::CalculationEvent* same = order->calculationEvent();
+    prepareTableRow(*order); // again: the event and its connections stay
+    EXPECT_EQ(order->calculationEvent(), same);
+
+    Cpp::ConnectionScope scope;
+    std::vector<std::string> calls;
+    order->calculationEvent()->connect(scope, [&](bool fire, OrderRow* r) {
+        calls.push_back(std::string("order ") + (fire ? "fire " : "quiet ") + r->getOrderID());
+    });
+    trade->calculationEvent()->connect(scope, [&](bool fire, bool removed, TradeRow* r) {
+        calls.push_back(std::string("trade ") + (fire ? "fire " : "quiet ") + (removed ? "removed " : "kept ") +
+                        r->getTradeID());
+    });
+    account->calculationEvent()->connect(scope, [&](bool, double oldGross, double newGross, AccountRow* r) {
+        calls.push_back("account " + std::to_string(oldGross) + " " + std::to_string(newGross) + " " +
+                        r->getAccountID());
+    });
+    order->fireOrderCalculateFields();
+    trade->fireTradeCalculateFields();
+    account->calculationEvent()->fire(true, 1.5, -2.0, account.get());
+    EXPECT_EQ(calls, (std::vector<std::string>{"order fire v0", "trade fire kept v0",
+                                               "account 1.500000 -2.000000 v0"}));
+
+    scope.disconnectAll();
+    order->fireOrderCalculateFields();
+    EXPECT_EQ(calls.size(), 3u);
 }
 
 TEST(Rows, AnOfferStartsValidAndKeepsPerColumnValidity)
