@@ -21,6 +21,9 @@ using namespace zel;
 template <class Row>
 class Kept : public ILiveTable<Row> {
 public:
+    // Lives on the stack for one input, and nothing else holds it.
+    long addRef() override { return 1; }
+    long release() override { return 1; }
     void add(Row* row) override { rows.emplace_back(row); }
     std::vector<RefPtr<Row>> rows;
 };

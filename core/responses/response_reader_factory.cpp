@@ -37,9 +37,68 @@ Reader* readTable(IZelResponse* response)
     return reader.detach();
 }
 
+// The fill mode of the table manager's mode: 1 or 2 put rows into the live table.
+int fillMode(const TablesManager& manager)
+{
+    return static_cast<int>(manager.getMode());
+}
+
+// Parses the whole answer into the live table of Row when the manager keeps it.
+template <class Row, class Parser>
+void fillLiveTable(const RefPtr<TablesManager>& manager, IZelResponse* response)
+{
+    const Response* text = textOf(response);
+    if (!text || !manager)
+        return;
+    RefPtr<ILiveTable<Row>> table = manager->liveTable<Row>();
+    if (!table)
+        return;
+    Parser parser(nullptr, table.get(), fillMode(*manager));
+    CResultSetTokenizer(text->getResponse()).tokenize(&parser);
+}
+
 } // namespace
 
 // ---- the shared part ----
+
+void ResponseReaderFactory::createOffersTableManagerReader(IZelResponse* response)
+{
+    const Response* text = textOf(response);
+    RefPtr<TablesManager> manager = tableManager();
+    if (!text || !manager)
+        return;
+    RefPtr<ILiveTable<OfferRow>> table = manager->liveTable<OfferRow>();
+    if (!table)
+        return;
+    OfferRowFactory factory(manager->instruments());
+    OffersParser parser(factory, nullptr, table.get(), fillMode(*manager));
+    CResultSetTokenizer(text->getResponse()).tokenize(&parser);
+}
+
+void ResponseReaderFactory::createAccountsTableManagerReader(IZelResponse* response)
+{
+    fillLiveTable<AccountRow, AccountsParser>(tableManager(), response);
+}
+
+void ResponseReaderFactory::createOrdersTableManagerReader(IZelResponse* response)
+{
+    fillLiveTable<OrderRow, OrdersParser>(tableManager(), response);
+}
+
+void ResponseReaderFactory::createTradesTableManagerReader(IZelResponse* response)
+{
+    fillLiveTable<TradeRow, TradesParser>(tableManager(), response);
+}
+
+void ResponseReaderFactory::createClosedTradesTableManagerReader(IZelResponse* response)
+{
+    fillLiveTable<ClosedTradeRow, ClosedTradesParser>(tableManager(), response);
+}
+
+void ResponseReaderFactory::createMessagesTableManagerReader(IZelResponse* response)
+{
+    fillLiveTable<MessageRow, MessagesParserWithDecoding>(tableManager(), response);
+}
 
 void ResponseReaderFactory::setTableManager(TablesManager* manager)
 {
@@ -247,6 +306,21 @@ IZelOffersTableResponseReader* RTMPResponseReaderFactory::createOffersTableReade
         return prices->createOffersTableReader(response);
     auto* level2 = dynamic_cast<Level2MarketDataSnapshotResponse*>(response);
     return level2 && level2->getMDS() ? processMarketDataSnapshot(*level2->getMDS()) : nullptr;
+}
+
+void RTMPResponseReaderFactory::createOffersTableManagerReader(IZelResponse* response)
+{
+    const Response* text = textOf(response);
+    RefPtr<TablesManager> manager = tableManager();
+    if (!text || !manager)
+        return;
+    RefPtr<ILiveTable<OfferRow>> table = manager->liveTable<OfferRow>();
+    if (!table)
+        return;
+    OfferRowFactory factory(manager->instruments());
+    OffersSAXParser handler(factory, nullptr, table.get(), fillMode(*manager));
+    // A malformed document keeps the offers read before the error.
+    (void)XmlParser::Parse(text->getResponse(), text->getResponseLength(), &handler);
 }
 
 OffersTableResponseReader* RTMPResponseReaderFactory::processMarketDataSnapshot(const CLevel2MarketDataSnapshot& snapshot)

@@ -27,6 +27,19 @@ public:
     // The price session's factory; it gets this factory's table manager.
     void setPriceReaderFactory(ResponseReaderFactory* factory);
 
+    // The table-manager readers: each parses a whole table answer into the table
+    // manager's live table of that table (no reader, the manager's mode) and
+    // returns nothing. Without a table manager, without that live table or
+    // without an answer text they do nothing. Messages are always decoded.
+    // [Threading] The thread that delivers the answer; rows are added through
+    // the live table's own locking.
+    virtual void createOffersTableManagerReader(IZelResponse* response);
+    virtual void createAccountsTableManagerReader(IZelResponse* response);
+    virtual void createOrdersTableManagerReader(IZelResponse* response);
+    virtual void createTradesTableManagerReader(IZelResponse* response);
+    virtual void createClosedTradesTableManagerReader(IZelResponse* response);
+    virtual void createMessagesTableManagerReader(IZelResponse* response);
+
 protected:
     ResponseReaderFactory() = default;
     ~ResponseReaderFactory() override = default;
@@ -87,6 +100,15 @@ public:
     IZelCommandResponseReader* createCommandResponseReader(IZelResponse*) override { return nullptr; }
     IZelSystemPropertiesReader* createSystemPropertiesReader(IZelResponse*) override { return nullptr; }
     bool processMarginRequirementsResponse(IZelResponse*) override { return false; }
+
+    // The offers answer is an XML document; the other tables have no RTMP answer,
+    // so their table-manager readers do nothing.
+    void createOffersTableManagerReader(IZelResponse* response) override;
+    void createAccountsTableManagerReader(IZelResponse*) override {}
+    void createOrdersTableManagerReader(IZelResponse*) override {}
+    void createTradesTableManagerReader(IZelResponse*) override {}
+    void createClosedTradesTableManagerReader(IZelResponse*) override {}
+    void createMessagesTableManagerReader(IZelResponse*) override {}
 
     // Offer rows of every quote of a level-2 snapshot whose instrument is known.
     OffersTableResponseReader* processMarketDataSnapshot(const CLevel2MarketDataSnapshot& snapshot);

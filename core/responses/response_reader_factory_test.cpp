@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "core/responses/response.h"
 #include "core/responses/response_factory.h"
 #include "core/session/session_test_support.h"
@@ -104,6 +106,65 @@ TEST_F(ReaderFactories, DasHistoryTakesTheInstrumentsAdjustments)
     EXPECT_EQ(r->getLastBarVolume(), 17);
     EXPECT_EQ(das->createMarketDataSnapshotReader(response(ZelResponseType::MarketDataSnapshot, "").get()), nullptr)
         << "only the price-history response";
+}
+
+// A live table that keeps what the parsers give it.
+template <class Row>
+class KeptTable : public TThreadSafeAddRefImpl<ILiveTable<Row>> {
+public:
+    void add(Row* row) override { rows.emplace_back(row); }
+    std::vector<RefPtr<Row>> rows;
+};
+
+template <class Row>
+RefPtr<KeptTable<Row>> keepTable(TablesManager& manager)
+{
+    RefPtr<KeptTable<Row>> table = adoptRef(new KeptTable<Row>());
+    manager.setLiveTable<Row>(table.get());
+    return table;
+}
+
+TEST_F(ReaderFactories, TableManagerReadersFillOnlyTheLiveTablesTheManagerKeeps)
+{
+    manager->setMode(ZelTableManagerMode::TableManagerOnly);
+    RefPtr<KeptTable<OfferRow>> offers = keepTable<OfferRow>(*manager);
+    RefPtr<KeptTable<TradeRow>> trades = keepTable<TradeRow>(*manager);
+    RefPtr<KeptTable<MessageRow>> messages = keepTable<MessageRow>(*manager);
+
+    das->createOffersTableManagerReader(response(ZelResponseType::OffersTable, "0\n1;Q1;;;;1.1;1.2\n9;Q9\n").get());
+    ASSERT_EQ(offers->rows.size(), 1u) << "the unknown instrument 9 is dropped";
+    EXPECT_STREQ(offers->rows[0]->getInstrument(), "EUR/USD");
+    das->createTradesTableManagerReader(response(ZelResponseType::TradesTable, "0\nT1;;;;A1\nT2;;;;A2\n").get());
+    ASSERT_EQ(trades->rows.size(), 2u);
+    EXPECT_FALSE(trades->rows[0]->isReaderRow());
+    EXPECT_NE(trades->rows[0]->calculationEvent(), nullptr);
+    das->createMessagesTableManagerReader(
+        response(ZelResponseType::MessagesTable, "0\nM1;;;;;;;<HTML-DATA>x</HTML-DATA>\n").get());
+    ASSERT_EQ(messages->rows.size(), 1u);
+    EXPECT_STREQ(messages->rows[0]->getText(), "x") << "the table's messages are decoded";
+    EXPECT_TRUE(messages->rows[0]->getHTMLFragmentFlag());
+
+    // Tables the manager does not keep, missing texts and other factories: nothing.
+    das->createOrdersTableManagerReader(response(ZelResponseType::OrdersTable, "0\nO1\n").get());
+    das->createTradesTableManagerReader(nullptr);
+    EXPECT_EQ(trades->rows.size(), 2u);
+    RefPtr<DasResponseReaderFactory> alone = adoptRef(new DasResponseReaderFactory());
+    alone->createTradesTableManagerReader(response(ZelResponseType::TradesTable, "0\nT3\n").get());
+    EXPECT_EQ(trades->rows.size(), 2u);
+
+    rtmp->createOffersTableManagerReader(
+        response(ZelResponseType::OffersTable, "<Offers><Pair QORASymId=\"1\" BidPx=\"1.5\"/></Offers>").get());
+    ASSERT_EQ(offers->rows.size(), 2u) << "RTMP offers come from the XML answer";
+    EXPECT_DOUBLE_EQ(offers->rows[1]->getBid(), 1.5001);
+    rtmp->createTradesTableManagerReader(response(ZelResponseType::TradesTable, "0\nT3\n").get());
+    EXPECT_EQ(trades->rows.size(), 2u);
+
+    // Without the manager's table mode, rows go nowhere.
+    manager->setMode(ZelTableManagerMode::NoTableManager);
+    das->createTradesTableManagerReader(response(ZelResponseType::TradesTable, "0\nT3\n").get());
+    EXPECT_EQ(trades->rows.size(), 2u);
+    manager->setLiveTable<TradeRow>(nullptr);
+    EXPECT_FALSE(manager->liveTable<TradeRow>());
 }
 
 TEST_F(ReaderFactories, RtmpOffersOnly)

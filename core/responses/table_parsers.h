@@ -14,19 +14,11 @@
 #include "core/responses/result_set_tokenizer.h"
 #include "core/responses/table_field_maps.h"
 #include "core/responses/table_response_reader.h"
+#include "core/tables/live_table.h"
 #include "core/tables/offer_row_factory.h"
 #include "core/tables/rows.h"
 
 namespace zel {
-
-// A live table of the table manager as the parsers fill it.
-template <class Row>
-class ILiveTable {
-public:
-    virtual ~ILiveTable() = default;
-    // Takes the row into the table (the table adds a reference of its own).
-    virtual void add(Row* row) = 0;
-};
 
 // The table codes of the result sets.
 const char* tableCode(ZelTable table);

@@ -244,7 +244,7 @@ TEST(TableParsers, FlagIsAnUpperCaseYOnly)
 
 // A live table that keeps what it is given.
 template <class Row>
-class KeptTable : public ILiveTable<Row> {
+class KeptTable : public TThreadSafeAddRefImpl<ILiveTable<Row>> {
 public:
     void add(Row* row) override { rows.emplace_back(row); }
     std::vector<RefPtr<Row>> rows;
@@ -255,7 +255,8 @@ TEST(TableParsers, ModesFillReaderTableOrBothWithSeparateRecords)
     for (int mode : {0, 1, 2}) {
         SCOPED_TRACE(mode);
         RefPtr<TradesTableResponseReader> reader = adoptRef(new TradesTableResponseReader());
-        KeptTable<TradeRow> table;
+        RefPtr<KeptTable<TradeRow>> kept = adoptRef(new KeptTable<TradeRow>());
+        KeptTable<TradeRow>& table = *kept;
         TradesParser parser(reader.get(), &table, mode);
         CResultSetTokenizer("0\nT1;;;;A1\nT2;;;;A2\n").tokenize(&parser);
         EXPECT_EQ(reader->size(), mode == 1 ? 0 : 2);
