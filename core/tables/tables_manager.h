@@ -6,7 +6,7 @@
 //
 // Ownership: reference counted; the trade desk and the reader factories hold it.
 // [Threading] The two tables are thread-safe; the settings are atomics or read
-// under the manager's mutex.
+// under the manager's mutex, and so are the live-table references.
 
 #include <atomic>
 #include <string>
