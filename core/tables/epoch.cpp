@@ -40,12 +40,16 @@ std::mutex g_orphanMutex;
 std::vector<Retired>* g_orphans = nullptr; // things of ended threads; guarded by g_orphanMutex
 std::atomic<size_t> g_orphanCount{0};
 
+// Test hook: runs inside pin between reading the epoch and publishing it.
+std::atomic<void (*)()> g_pinHook{nullptr};
+
 // Kept trivially destructible so that a late use from another thread-local
 // destructor still finds valid fields; Reaper below cleans it up at thread exit.
 struct LocalState {
     Record* rec;
     std::vector<Retired>* bag;
     unsigned depth;
+    unsigned deferrals;
     unsigned quietUnpins;
     bool collecting;
     bool exited;
@@ -183,10 +187,33 @@ void pin(LocalState& s)
 {
     if (!s.rec)
         s.rec = acquireRecord();
-    const uint64_t e = g_epoch.load(std::memory_order_acquire);
-    s.rec->local.store(e | kPinned, std::memory_order_release);
-    // Our pin must be visible before we read any pointer of the map.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    uint64_t e = g_epoch.load(std::memory_order_acquire);
+    if (void (*hook)() = g_pinHook.load(std::memory_order_relaxed))
+        hook();
+    for (;;) {
+        s.rec->local.store(e | kPinned, std::memory_order_release);
+        // Our pin must be visible before we read any pointer of the map.
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        // The epoch may have moved on between our load and the store: a pin on a stale
+        // epoch would let things retired since then be freed under us. Pin again.
+        const uint64_t now = g_epoch.load(std::memory_order_acquire);
+        if (now == e)
+            return;
+        e = now;
+    }
+}
+
+// Collects when the thread holds neither a pin nor a deferral and enough is waiting.
+// A full list is collected at once; a short one now and then, so that a writer that
+// goes quiet after a few changes does not keep their rows for long.
+void collectIfDue(LocalState& s)
+{
+    if (s.depth != 0 || s.deferrals != 0 || s.collecting || !s.bag || s.bag->empty())
+        return;
+    if (s.bag->size() >= kCollectAt || ++s.quietUnpins % 16 == 0) {
+        tryAdvance();
+        collect(s);
+    }
 }
 
 void unpin(LocalState& s)
@@ -196,12 +223,7 @@ void unpin(LocalState& s)
         releaseRecord(s);
         return;
     }
-    // A full list is collected at once; a short one now and then, so that a writer
-    // that goes quiet after a few changes does not keep their rows for long.
-    if (s.bag && !s.bag->empty() && !s.collecting && (s.bag->size() >= kCollectAt || ++s.quietUnpins % 16 == 0)) {
-        tryAdvance();
-        collect(s);
-    }
+    collectIfDue(s);
 }
 
 } // namespace
@@ -228,8 +250,10 @@ bool pinned() noexcept
 void retire(void* p, deleter_fn fn)
 {
     LocalState& s = state();
-    const uint64_t e = (s.depth != 0 && s.rec) ? (s.rec->local.load(std::memory_order_relaxed) & ~kPinned)
-                                               : g_epoch.load(std::memory_order_acquire);
+    // Tagged with the epoch read after the unlink (the fence orders the two): a reader
+    // that can still reach p pinned no later than this epoch. Retiring needs no pin.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    const uint64_t e = g_epoch.load(std::memory_order_acquire);
     g_pending.fetch_add(1, std::memory_order_relaxed);
     if (!s.bag) {
         // A thread past its own clean-up: hand the thing straight to the orphans.
@@ -240,10 +264,22 @@ void retire(void* p, deleter_fn fn)
     s.bag->push_back(Retired{p, fn, e});
 }
 
+deferral::deferral() noexcept
+{
+    ++state().deferrals;
+}
+
+deferral::~deferral()
+{
+    LocalState& s = t_state;
+    if (--s.deferrals == 0 && !s.exited)
+        collectIfDue(s);
+}
+
 bool synchronize()
 {
     LocalState& s = state();
-    if (s.depth != 0)
+    if (s.depth != 0 || s.deferrals != 0)
         return false;
     for (;;) {
         collect(s);
@@ -259,6 +295,32 @@ size_t pending() noexcept
 {
     return g_pending.load(std::memory_order_relaxed);
 }
+
+namespace testing {
+
+void set_pin_hook(void (*hook)()) noexcept
+{
+    g_pinHook.store(hook, std::memory_order_relaxed);
+}
+
+bool try_advance()
+{
+    return tryAdvance();
+}
+
+void collect_now()
+{
+    LocalState& s = state();
+    if (s.depth == 0 && s.deferrals == 0)
+        collect(s);
+}
+
+uint64_t current() noexcept
+{
+    return g_epoch.load(std::memory_order_acquire);
+}
+
+} // namespace testing
 
 } // namespace epoch
 } // namespace rl
