@@ -11,11 +11,13 @@
 // and never take a lock; they retry when a cell changed under them. Writers (insert, update,
 // erase) may run on several threads; each locks the key's cell.
 // [Locking] The insert, update, erase and access events fire on the writer's thread
-// with the key's cell still locked (the access event of find on the reader's
-// thread, without a lock); the each-row event fires without a lock. A handler may
-// read the map and change rows of other maps, but must not insert into, update or
-// erase from the same map: a growth or the same cell would wait for the lock the
-// handler's own thread holds.
+// with the key's cell still locked (the access event of find and visit on the
+// reader's thread, without a lock); the each-row event fires without a lock. No
+// handler runs pinned, so a slow one holds back no reclamation (only the
+// collection of its own thread's retired things, while its cell stays locked). A
+// handler may read the map and change rows of other maps, but must not insert into,
+// update or erase from the same map: a growth or the same cell would wait for the
+// lock the handler's own thread holds.
 // [Exceptions] insert throws std::bad_alloc when memory for a key or a growth runs
 // out; an exception of a handler leaves the operation with the change made and the
 // cell unlocked.
@@ -27,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -137,7 +140,6 @@ public:
         size_t length = 0;
         const uint32_t h = string_hash(key, length);
         key_holder k{detail::make_key(key, length, h)};
-        epoch::guard pin;
         for (;;) {
             cell_lock lock(*this, h);
             cell& c = *lock.c;
@@ -188,7 +190,9 @@ public:
             return false;
         size_t length = 0;
         const uint32_t h = string_hash(key, length);
-        epoch::guard pin;
+        // Retires the old value after the events (and the unlock): the map's reference
+        // keeps it valid for the handlers, which run unpinned.
+        retire_later later;
         cell_lock lock(*this, h);
         const found f = find_locked(*lock.c, lock.s, h, key, length);
         if (!f.value)
@@ -200,7 +204,7 @@ public:
         begin_write(lock);
         f.value->store(value, std::memory_order_release);
         end_write(lock, m_update.empty());
-        retire_value(old);
+        later.value = old;
         m_update.fire(text, value, old);
         return true;
     }
@@ -213,42 +217,37 @@ public:
             return false;
         size_t length = 0;
         const uint32_t h = string_hash(key, length);
-        epoch::guard pin;
-        item* freed = nullptr;
-        table* t = nullptr;
-        {
-            cell_lock lock(*this, h);
-            cell& c = *lock.c;
-            t = lock.t;
-            const found f = find_locked(c, lock.s, h, key, length);
-            if (!f.value)
-                return false;
-            detail::key_block* kb = f.key;
-            T* value = f.value->load(std::memory_order_relaxed);
-            begin_write(lock);
-            if (f.slot >= 0) {
-                c.slots[f.slot].key.store(nullptr, std::memory_order_release);
-                c.slots[f.slot].value.store(nullptr, std::memory_order_release);
-                lock.s = (lock.s & ~(slot_bit0 << f.slot)) - 1;
-            } else {
-                item* next = f.it->next.load(std::memory_order_relaxed);
-                if (f.prev)
-                    f.prev->next.store(next, std::memory_order_release);
-                else
-                    c.chain.store(next, std::memory_order_release);
-                if (!c.chain.load(std::memory_order_relaxed))
-                    lock.s &= ~chain_bit;
-                freed = f.it;
-            }
-            end_write(lock, m_erase.empty());
-            m_size.fetch_sub(1, std::memory_order_relaxed);
-            epoch::retire(kb, &detail::free_key);
-            retire_value(value);
-            m_erase.fire(kb->text, value);
+        // The key copy and the value stay the map's until the event has run.
+        retire_later later;
+        cell_lock lock(*this, h);
+        cell& c = *lock.c;
+        const found f = find_locked(c, lock.s, h, key, length);
+        if (!f.value)
+            return false;
+        detail::key_block* kb = f.key;
+        T* value = f.value->load(std::memory_order_relaxed);
+        begin_write(lock);
+        if (f.slot >= 0) {
+            c.slots[f.slot].key.store(nullptr, std::memory_order_release);
+            c.slots[f.slot].value.store(nullptr, std::memory_order_release);
+            lock.s = (lock.s & ~(slot_bit0 << f.slot)) - 1;
+        } else {
+            item* next = f.it->next.load(std::memory_order_relaxed);
+            if (f.prev)
+                f.prev->next.store(next, std::memory_order_release);
+            else
+                c.chain.store(next, std::memory_order_release);
+            if (!c.chain.load(std::memory_order_relaxed))
+                lock.s &= ~chain_bit;
+            // Given back while the cell is locked, so that no growth can free the table
+            // under us; a reader still walking the item sees the version move and starts over.
+            give_item(*lock.t, f.it);
         }
-        // A reader still walking the item sees its cell's version moved and starts over.
-        if (freed)
-            give_item(*t, freed);
+        end_write(lock, m_erase.empty());
+        m_size.fetch_sub(1, std::memory_order_relaxed);
+        later.key = kb;
+        later.value = value;
+        m_erase.fire(kb->text, value);
         return true;
     }
 
@@ -260,26 +259,39 @@ public:
             return {};
         size_t length = 0;
         const uint32_t h = string_hash(key, length);
-        epoch::guard pin;
-        const detail::key_block* hitKey = nullptr;
-        T* hit = lookup(h, key, length, hitKey);
-        if (!hit)
-            return {};
-        // Still pinned: the map's own reference cannot have been dropped yet.
-        zel::RefPtr<T> result(hit);
-        m_access.fire(hitKey->text, hit);
+        zel::RefPtr<T> result;
+        {
+            epoch::guard pin;
+            const detail::key_block* hitKey = nullptr;
+            T* hit = lookup(h, key, length, hitKey);
+            if (!hit)
+                return {};
+            // Still pinned: the map's own reference cannot have been dropped yet.
+            result = zel::RefPtr<T>(hit);
+        }
+        // Handlers run unpinned (a slow one would hold back every reclamation), on the
+        // caller's reference.
+        m_access.fire(key, result.get());
         return result;
     }
 
     // Calls fn(value) with the value stored under key and returns true, or returns
     // false. No reference is taken: the value is valid during the call only (the
-    // thread stays pinned), so fn must not keep it. For hot paths that read a field
-    // or two; fires the access event on a hit, like find.
+    // thread stays pinned), so fn must not keep it, and must be short: it holds back
+    // reclamation. For hot paths that read a field or two; fires the access event on a
+    // hit, like find (then with a reference, and fn runs unpinned too).
     template <class F>
     bool visit(const char* key, F&& fn) const
     {
         if (!key)
             return false;
+        if (!m_access.empty()) {
+            zel::RefPtr<T> found = find(key);
+            if (!found)
+                return false;
+            fn(found.get());
+            return true;
+        }
         size_t length = 0;
         const uint32_t h = string_hash(key, length);
         epoch::guard pin;
@@ -287,7 +299,6 @@ public:
         T* hit = lookup(h, key, length, hitKey);
         if (!hit)
             return false;
-        m_access.fire(hitKey->text, hit);
         fn(hit);
         return true;
     }
@@ -359,19 +370,27 @@ public:
     }
 
     // Calls fn(key, value) for every stored value in the map's order; each value
-    // holds an added reference during its call. fn runs without a lock.
+    // holds an added reference during its call. fn runs without a lock and unpinned:
+    // the entries of one cell are copied (keys) and referenced (values) while pinned,
+    // then handed out. As weakly consistent as next().
     template <class F>
     void for_each(F&& fn) const
     {
-        epoch::guard pin;
         std::vector<entry> buf;
-        table* t = m_table.load(std::memory_order_acquire);
-        for (uint32_t i = 0; i < t->capacity; ++i) {
-            snapshot(*t, t->cells[i], buf);
-            for (const entry& e : buf) {
-                zel::RefPtr<T> ref(e.value);
-                fn(static_cast<const char*>(e.key->text), ref.get());
+        std::vector<std::pair<std::string, zel::RefPtr<T>>> rows;
+        for (uint32_t i = 0;; ++i) {
+            rows.clear();
+            {
+                epoch::guard pin;
+                table* t = m_table.load(std::memory_order_acquire);
+                if (i >= t->capacity)
+                    return;
+                snapshot(*t, t->cells[i], buf);
+                for (const entry& e : buf)
+                    rows.emplace_back(std::string(e.key->text, e.key->length), zel::RefPtr<T>(e.value));
             }
+            for (const auto& row : rows)
+                fn(row.first.c_str(), row.second.get());
         }
     }
 
@@ -460,19 +479,27 @@ private:
     };
 
     // The writer lock of the key's cell in the current table, released on scope exit.
+    // Pinned only until the lock is taken: a locked cell's table cannot be grown away,
+    // and nothing in a locked cell can be unlinked by others, so the writer's work and
+    // the events it fires need no pin. Collection is deferred while the lock is held.
     struct cell_lock {
         cell_lock(concurrent_hash_map& m, uint32_t h)
         {
             unsigned spins = 0;
             for (;;) {
-                t = m.m_table.load(std::memory_order_acquire);
-                c = &t->cells[h & t->mask];
-                s = c->state.load(std::memory_order_relaxed);
-                if (!(s & locked_bit) &&
-                    c->state.compare_exchange_weak(s, s | locked_bit, std::memory_order_acquire, std::memory_order_relaxed)) {
-                    s |= locked_bit;
-                    held = true;
-                    return;
+                {
+                    // Each attempt pins on its own: a writer waiting for a cell whose
+                    // handler runs long must not hold back reclamation either.
+                    epoch::guard pin;
+                    t = m.m_table.load(std::memory_order_acquire);
+                    c = &t->cells[h & t->mask];
+                    s = c->state.load(std::memory_order_relaxed);
+                    if (!(s & locked_bit) &&
+                        c->state.compare_exchange_weak(s, s | locked_bit, std::memory_order_acquire, std::memory_order_relaxed)) {
+                        s |= locked_bit;
+                        held = true;
+                        return;
+                    }
                 }
                 // A growth keeps the old cells locked: look at the table again.
                 detail::relax(spins);
@@ -488,10 +515,28 @@ private:
         cell_lock(const cell_lock&) = delete;
         cell_lock& operator=(const cell_lock&) = delete;
 
+        epoch::deferral defer; // first: ends after the unlock
         table* t;
         cell* c;
         uint32_t s;
         bool held = false;
+    };
+
+    // What a writer unlinked, retired when it leaves the scope (after its events and
+    // its unlock), also when a handler throws.
+    struct retire_later {
+        detail::key_block* key = nullptr;
+        T* value = nullptr;
+        retire_later() = default;
+        retire_later(const retire_later&) = delete;
+        retire_later& operator=(const retire_later&) = delete;
+        ~retire_later()
+        {
+            if (key)
+                epoch::retire(key, &detail::free_key);
+            if (value)
+                retire_value(value);
+        }
     };
 
     // Readers that see the writing bit wait for the few stores that follow; the
@@ -801,7 +846,6 @@ private:
         // The old cells stay locked: writers that still look at them move on to the new
         // table; readers of the old one are done before it is freed.
         m_table.store(t, std::memory_order_release);
-        epoch::guard pin;
         epoch::retire(old, &concurrent_hash_map::free_table);
         m_growing.store(0, std::memory_order_release);
         return true;

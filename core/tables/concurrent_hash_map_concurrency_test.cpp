@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -330,6 +332,123 @@ TEST(ConcurrentHashMapConcurrency, OneWriterFourReadersAgainstAShadow)
     std::printf("writer ops %llu, lookups %llu, rows walked %llu, rounds with a growth %u\n",
                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(lookups),
                 static_cast<unsigned long long>(walked), grownRounds);
+}
+
+// A one-way signal between two threads.
+class Latch {
+public:
+    void open()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_open; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
+};
+
+class CountedRow : public CThreadSafeAddRefImpl {
+public:
+    explicit CountedRow(std::atomic<long>* live) : m_live(live) { m_live->fetch_add(1, std::memory_order_relaxed); }
+
+private:
+    ~CountedRow() override { m_live->fetch_sub(1, std::memory_order_relaxed); }
+    std::atomic<long>* m_live;
+};
+
+// A listener of each kind of the map's events blocks inside its callback while
+// another thread replaces rows 100,000 times: the replaced rows are destroyed as
+// they go, so what waits for reclamation stays small instead of growing with every
+// update.
+TEST(ConcurrentHashMapConcurrency, AListenerThatBlocksHoldsBackNoReclamation)
+{
+    using CountedMap = rl::concurrent_hash_map<CountedRow>;
+    struct Case {
+        const char* name;
+        std::function<void(CountedMap&, Latch& inside, Latch& leave, std::atomic<long>& live)> block;
+    };
+    auto blockOnBlocked = [](Latch& inside, Latch& leave) {
+        return [&inside, &leave](const char* k, CountedRow*) {
+            if (std::strcmp(k, "BLOCKED") == 0) {
+                inside.open();
+                leave.wait();
+            }
+        };
+    };
+    const Case cases[] = {
+        {"update event on the writer's thread",
+         [](CountedMap& map, Latch& inside, Latch& leave, std::atomic<long>& live) {
+             Cpp::ConnectionScope scope;
+             map.update_event().connect(scope, [&](const char* k, CountedRow*, CountedRow*) {
+                 if (std::strcmp(k, "BLOCKED") == 0) {
+                     inside.open();
+                     leave.wait();
+                 }
+             });
+             map.update("BLOCKED", zel::adoptRef(new CountedRow(&live)).get());
+         }},
+        {"access event of find",
+         [&](CountedMap& map, Latch& inside, Latch& leave, std::atomic<long>&) {
+             Cpp::ConnectionScope scope;
+             map.access_event().connect(scope, blockOnBlocked(inside, leave));
+             EXPECT_TRUE(map.find("BLOCKED"));
+         }},
+        {"each-row event",
+         [&](CountedMap& map, Latch& inside, Latch& leave, std::atomic<long>&) {
+             Cpp::ConnectionScope scope;
+             map.each_row_event().connect(scope, blockOnBlocked(inside, leave));
+             map.fire_each_row();
+         }},
+    };
+    constexpr int kUpdates = 100000;
+    constexpr long kBound = 2000; // things waiting for reclamation, rows alive beyond the stored ones
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(rl::epoch::synchronize());
+        std::atomic<long> live{0};
+        {
+            CountedMap map;
+            map.insert("BLOCKED", zel::adoptRef(new CountedRow(&live)).get());
+            // Every key the writer replaces is stored before the listener blocks (no
+            // growth then), none in the blocked key's cell.
+            const uint32_t blockedCell = rl::string_hash("BLOCKED") & (map.capacity() - 1);
+            std::vector<std::string> keys;
+            for (int i = 0; keys.size() < 100; ++i) {
+                std::string k = "K" + std::to_string(i);
+                if ((rl::string_hash(k.c_str()) & (map.capacity() - 1)) != blockedCell)
+                    keys.push_back(k);
+            }
+            for (const auto& k : keys)
+                map.insert(k.c_str(), zel::adoptRef(new CountedRow(&live)).get());
+            ASSERT_EQ(map.capacity(), CountedMap::initial_capacity);
+            const long stored = static_cast<long>(map.size());
+
+            Latch inside, leave;
+            std::thread blocker([&] { c.block(map, inside, leave, live); });
+            inside.wait();
+            size_t maxPending = 0;
+            long maxLive = 0;
+            for (int i = 0; i < kUpdates; ++i) {
+                map.update(keys[static_cast<size_t>(i) % keys.size()].c_str(), zel::adoptRef(new CountedRow(&live)).get());
+                maxPending = std::max(maxPending, rl::epoch::pending());
+                maxLive = std::max(maxLive, live.load(std::memory_order_relaxed));
+            }
+            leave.open();
+            blocker.join();
+            EXPECT_LT(maxPending, static_cast<size_t>(kBound));
+            EXPECT_LT(maxLive - stored, kBound);
+        }
+        ASSERT_TRUE(rl::epoch::synchronize());
+        EXPECT_EQ(live.load(), 0);
+    }
 }
 
 } // namespace
