@@ -26,21 +26,29 @@ namespace Events {
 namespace {
 // The connections whose handlers this thread is running, innermost last; lets a
 // handler disconnect its own connection without waiting for itself.
-thread_local std::vector<const AbstractConnection*> t_calls;
+thread_local std::vector<const AbstractConnection::CallScope*> t_calls;
 } // namespace
 
-AbstractConnection::CallScope::CallScope(AbstractConnection& c) : m_c(c)
+AbstractConnection::CallScope::CallScope(AbstractConnection& c) : m_c(c), m_counted(true)
 {
     // Counted before the check: disconnect() clears the flag before it waits.
     m_c.m_inFlight.fetch_add(1, std::memory_order_seq_cst);
     m_live = m_c.m_connected.load(std::memory_order_seq_cst);
-    t_calls.push_back(&m_c);
+    t_calls.push_back(this);
+}
+
+void AbstractConnection::CallScope::entered()
+{
+    if (!m_counted)
+        return;
+    m_counted = false;
+    m_c.m_inFlight.fetch_sub(1, std::memory_order_seq_cst);
 }
 
 AbstractConnection::CallScope::~CallScope()
 {
     t_calls.pop_back();
-    m_c.m_inFlight.fetch_sub(1, std::memory_order_seq_cst);
+    entered();
 }
 
 void AbstractConnection::attach(ConnectionList* event, ConnectionList* scope)
@@ -68,7 +76,13 @@ void AbstractConnection::disconnect()
         if (scope)
             scope->remove(this);
     }
-    const int own = static_cast<int>(std::count(t_calls.begin(), t_calls.end(), this));
+    // Waits only for calls that have not yet taken hold of their target (a few
+    // instructions, never a handler) or whose target cannot be held; our own calls
+    // on this thread are not waited for.
+    int own = 0;
+    for (const CallScope* scope : t_calls)
+        if (scope->counts(this))
+            ++own;
     while (m_inFlight.load(std::memory_order_seq_cst) > own)
         std::this_thread::yield();
 }

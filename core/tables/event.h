@@ -12,15 +12,22 @@
 // change its connections or to take a snapshot; no handler runs under that lock.
 // [Reentrancy] A handler may fire the same event again (the nested firing calls the
 // current connections), connect, and disconnect itself or others.
-// disconnect() called on another thread waits until calls of that connection that
-// are under way have returned, so the object may be released right after it; a
-// handler disconnecting its own connection does not wait for itself.
+// disconnect() never waits for a call under way on another thread when the
+// connection keeps its target alive: a reference-counted object (the call in flight
+// holds a reference of its own, so the caller may release its reference right after
+// disconnecting) or a callable (owned by the connection, which the firing holds; what
+// it captures by bare pointer is the caller's to keep alive). Only a member function
+// of an object that is not reference counted still waits for calls under way on
+// other threads, as nothing else could keep that object valid; a handler
+// disconnecting its own connection never waits for itself. After disconnect()
+// returns, no new call of the connection starts.
 // [Exceptions] An exception thrown by a handler leaves fire() and skips the later
 // handlers of that firing; the event stays usable.
 
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -58,29 +65,37 @@ public:
     void disconnect();
     bool connected() const { return m_connected.load(std::memory_order_seq_cst); }
 
-protected:
-    AbstractConnection() = default;
-    ~AbstractConnection() override = default;
-
-    // Counts a call under way, so that disconnect() on another thread can wait for it.
+    // Counts a call under way, so that disconnect() on another thread can wait for
+    // it. A connection that keeps its target alive calls entered() once it holds it:
+    // from then on disconnect() does not wait for the call.
     class CallScope {
     public:
         explicit CallScope(AbstractConnection& c);
         ~CallScope();
         bool live() const { return m_live; }
+        void entered();
+        // Whether this call of c still counts as one disconnect() waits for.
+        bool counts(const AbstractConnection* c) const { return &m_c == c && m_counted; }
         CallScope(const CallScope&) = delete;
         CallScope& operator=(const CallScope&) = delete;
 
     private:
         AbstractConnection& m_c;
         bool m_live;
+        bool m_counted;
     };
+
+protected:
+    AbstractConnection() = default;
+    ~AbstractConnection() override = default;
 
 private:
     friend class ConnectionList;
     void attach(ConnectionList* event, ConnectionList* scope);
 
     std::atomic<bool> m_connected{false};
+    // Calls that started and either have not yet taken hold of their target or run
+    // on a target that cannot be held.
     std::atomic<int> m_inFlight{0};
     zel::Mutex m_mutex;
     zel::RefPtr<ConnectionList> m_event ZEL_GUARDED_BY(m_mutex);
@@ -125,12 +140,19 @@ public:
     {
         CallScope scope(*this);
         if (scope.live())
-            invoke(args...);
+            invoke(scope, args...);
     }
 
 protected:
-    virtual void invoke(Args... args) = 0;
+    virtual void invoke(CallScope& scope, Args... args) = 0;
 };
+
+// True for objects with addRef() and release().
+template <class O, class = void>
+struct is_ref_counted : std::false_type {};
+template <class O>
+struct is_ref_counted<O, std::void_t<decltype(std::declval<O&>().addRef()), decltype(std::declval<O&>().release())>>
+    : std::true_type {};
 
 template <class O, class... Args>
 class MemberConnection final : public Connection<Args...> {
@@ -140,7 +162,18 @@ public:
     bool matches(const O* obj, Method fn) const { return m_obj == obj && m_fn == fn; }
 
 private:
-    void invoke(Args... args) override { (m_obj->*m_fn)(args...); }
+    void invoke(AbstractConnection::CallScope& scope, Args... args) override
+    {
+        if constexpr (is_ref_counted<O>::value) {
+            // Taken before entered(): until then disconnect() waits, so the object
+            // is still referenced by whoever subscribed it.
+            zel::RefPtr<O> keep(m_obj);
+            scope.entered();
+            (m_obj->*m_fn)(args...);
+        } else {
+            (m_obj->*m_fn)(args...);
+        }
+    }
     O* const m_obj;
     const Method m_fn;
 };
@@ -151,7 +184,11 @@ public:
     explicit FunctionConnection(F fn) : m_fn(std::move(fn)) {}
 
 private:
-    void invoke(Args... args) override { m_fn(args...); }
+    void invoke(AbstractConnection::CallScope& scope, Args... args) override
+    {
+        scope.entered(); // the firing's reference to this connection keeps m_fn
+        m_fn(args...);
+    }
     F m_fn;
 };
 
@@ -185,7 +222,8 @@ public:
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
-    // Connects obj->fn, owned by scope. The object must outlive the connection.
+    // Connects obj->fn, owned by scope. The object must outlive the connection; a
+    // reference-counted one is held during each call (see [Reentrancy]).
     template <class O>
     ConnectionRef connect(ConnectionScope& scope, O* obj, void (O::*fn)(Args...))
     {

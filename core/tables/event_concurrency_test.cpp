@@ -1,7 +1,8 @@
 // One thread fires an event without pause while another connects listeners and,
-// after disconnecting each, destroys it at once: a call still under way on the
-// destroyed listener fails the run under AddressSanitizer, an unordered change of the
-// connection list under ThreadSanitizer.
+// after disconnecting each, destroys it (a plain object) or drops its reference (a
+// reference-counted one) at once: a call still under way on the destroyed listener
+// fails the run under AddressSanitizer, an unordered change of the connection list
+// under ThreadSanitizer.
 
 #include "core/tables/event.h"
 
@@ -12,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/base/ref_ptr.h"
+#include "vorntool/add_ref.h"
+
 namespace {
 
 class Counter {
@@ -21,6 +25,17 @@ public:
 
 private:
     long m_sum = 0; // written by the firing thread only while connected
+};
+
+// Reference counted: disconnect does not wait for its calls in flight, which hold a
+// reference of their own.
+class CountedListener : public CThreadSafeAddRefImpl {
+public:
+    void onFire(int v) { m_sum.fetch_add(v, std::memory_order_relaxed); }
+
+private:
+    ~CountedListener() override = default;
+    std::atomic<long> m_sum{0};
 };
 
 TEST(EventConcurrency, ListenersComeAndGoWhileAnotherThreadFires)
@@ -52,6 +67,13 @@ TEST(EventConcurrency, ListenersComeAndGoWhileAnotherThreadFires)
             // Nothing calls it any more: it may go now.
             EXPECT_GE(listeners[i]->sum(), 0);
             listeners[i].reset();
+        }
+        for (int i = 0; i < 4; ++i) {
+            zel::RefPtr<CountedListener> counted = zel::adoptRef(new CountedListener());
+            Cpp::ConnectionRef c = event.connect(scope, counted.get(), &CountedListener::onFire);
+            std::this_thread::yield();
+            c->disconnect();
+            counted.reset(); // a call in flight keeps it until it returns
         }
     }
     stop.store(true, std::memory_order_release);

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "core/base/ref_ptr.h"
+#include "vorntool/add_ref.h"
 
 namespace {
 
@@ -173,26 +177,102 @@ TEST(Event, ExceptionOfAHandlerLeavesTheEventUsable)
     EXPECT_EQ(log, (Log{"a:2"}));
 }
 
-// disconnect() on another thread returns only after the call under way has left,
-// so the listener may be destroyed right after it.
-TEST(Event, DisconnectWaitsForACallUnderWayOnAnotherThread)
+// A one-way signal between two threads.
+class Latch {
+public:
+    void open()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_open; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
+};
+
+// Enters its callback, tells so, and stays there until let go.
+class BlockingListener : public CThreadSafeAddRefImpl {
+public:
+    BlockingListener(Latch* inside, Latch* leave, Log* log) : m_inside(inside), m_leave(leave), m_log(log) {}
+    void onValue(int v)
+    {
+        m_inside->open();
+        m_leave->wait();
+        m_log->push_back("left:" + std::to_string(v));
+    }
+
+private:
+    ~BlockingListener() override { m_log->push_back("destroyed"); }
+    Latch* m_inside;
+    Latch* m_leave;
+    Log* m_log;
+};
+
+// An application that unsubscribes while holding a lock its listener takes must not
+// deadlock: disconnect() returns while the call is still running on the firing
+// thread, no later call starts, and a reference-counted listener that the
+// application releases at once lives until the call in flight has left.
+TEST(Event, DisconnectDoesNotWaitForACallInFlightOnAnotherThread)
+{
+    for (const bool member : {true, false}) {
+        SCOPED_TRACE(member ? "reference-counted member" : "callable");
+        Log log; // written by the firing thread until it is joined
+        Latch inside, leave;
+        Cpp::Event<int> event;
+        Cpp::ConnectionScope scope;
+        zel::RefPtr<BlockingListener> listener = zel::adoptRef(new BlockingListener(&inside, &leave, &log));
+        Cpp::ConnectionRef conn = member ? event.connect(scope, listener.get(), &BlockingListener::onValue)
+                                         : event.connect(scope, [held = listener](int v) { held->onValue(v); });
+        std::thread firing([&] { event.fire(1); });
+        inside.wait();
+        conn->disconnect();
+        EXPECT_FALSE(conn->connected());
+        EXPECT_EQ(event.size(), 0u);
+        EXPECT_EQ(scope.size(), 0u);
+        event.fire(2); // not called any more
+        listener.reset();
+        conn.reset();
+        leave.open();
+        firing.join();
+        EXPECT_EQ(log, (Log{"left:1", "destroyed"}));
+    }
+}
+
+// A handler that unsubscribes itself while another thread's call of the same
+// connection is in flight returns at once too.
+TEST(Event, HandlerDisconnectsItselfWhileAnotherThreadCallsIt)
 {
     Log log;
+    Latch inside, leave;
     Cpp::Event<int> event;
     Cpp::ConnectionScope scope;
-    std::atomic<bool> inside{false};
-    std::atomic<bool> left{false};
-    auto conn = event.connect(scope, [&](int) {
-        inside = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        left = true;
+    zel::RefPtr<BlockingListener> blocking = zel::adoptRef(new BlockingListener(&inside, &leave, &log));
+    Cpp::ConnectionRef self;
+    int calls = 0;
+    self = event.connect(scope, [&, blocking](int v) {
+        if (v == 1) {
+            blocking->onValue(v); // the other thread stays in here
+            return;
+        }
+        ++calls;
+        self->disconnect();
     });
     std::thread firing([&] { event.fire(1); });
-    while (!inside)
-        std::this_thread::yield();
-    conn->disconnect();
-    EXPECT_TRUE(left.load());
+    inside.wait();
+    event.fire(2);
+    event.fire(3);
+    EXPECT_EQ(calls, 1);
+    leave.open();
     firing.join();
+    self.reset();
 }
 
 TEST(ThreadData, OneRecordPerThread)
