@@ -203,12 +203,14 @@ void pin(LocalState& s)
     }
 }
 
-// Collects when the thread holds neither a pin nor a deferral and enough is waiting.
-// A full list is collected at once; a short one now and then, so that a writer that
-// goes quiet after a few changes does not keep their rows for long.
+// Collects, when the thread holds no deferral and enough is waiting; the caller holds
+// no pin. A full list is collected at once; a short one now and then, so that a
+// writer that goes quiet after a few changes does not keep their rows for long.
+// (The pin depth is not read here: unpin has just written it, and reading it together
+// with the deferral count would stall on that store.)
 void collectIfDue(LocalState& s)
 {
-    if (s.depth != 0 || s.deferrals != 0 || s.collecting || !s.bag || s.bag->empty())
+    if (s.deferrals != 0 || s.collecting || !s.bag || s.bag->empty())
         return;
     if (s.bag->size() >= kCollectAt || ++s.quietUnpins % 16 == 0) {
         tryAdvance();
@@ -272,7 +274,7 @@ deferral::deferral() noexcept
 deferral::~deferral()
 {
     LocalState& s = t_state;
-    if (--s.deferrals == 0 && !s.exited)
+    if (--s.deferrals == 0 && s.depth == 0 && !s.exited)
         collectIfDue(s);
 }
 
