@@ -1,6 +1,6 @@
 // Lookups in a live table of 10,000 rows while one writer thread keeps replacing
 // rows: the row map against a standard hash map behind a reader-writer lock, in the
-// same run. Items are lookups (see lookups() for the two kinds); bytes_per_row is what the container itself allocates
+// same run; and BM_PinUnpin, the fixed cost of the reclamation on every read. Items are lookups (see lookups() for the two kinds); bytes_per_row is what the container itself allocates
 // per stored row (keys and cells or nodes, not the rows); writer_updates_per_second
 // is the writer's pace meanwhile.
 //
@@ -239,6 +239,17 @@ void BM_LookupWriterAtFullSpeed_unordered_map_shared_mutex(benchmark::State& sta
     lookups<LockedMap, Access::Read, 0>(state);
 }
 
+// The fixed cost of every lock-free read: entering and leaving a pin, nothing else.
+void BM_PinUnpin(benchmark::State& state)
+{
+    for (auto _ : state) {
+        rl::epoch::guard pin;
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+BENCHMARK(BM_PinUnpin);
 BENCHMARK(BM_Lookup_concurrent_hash_map)->Name("BM_Lookup/concurrent_hash_map")->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Lookup_unordered_map_shared_mutex)
     ->Name("BM_Lookup/unordered_map_shared_mutex")
