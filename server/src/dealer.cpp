@@ -72,6 +72,12 @@ bool isTableCommand(int c) {
 // Unknown names give an empty context (no user), which the dealer never answers for.
 bool isOrderCommand(int c) { return c == 34 || c == 19 || c == 20 || c == 24 || c == 131 || c == 117; }
 
+// RTMP sessions take their prices as level-2 snapshots.
+bool takesLevel2(const Dealer::SessionContext& c) {
+    if (c.terminal) return c.terminal->protocol == Protocol::Rtmp;
+    return c.connection && c.connection->protocol == Protocol::Rtmp && c.connection->priceTerminal.empty();
+}
+
 bool ownsAccount(const User& u, const std::string& accountId) {
     return std::find(u.accounts.begin(), u.accounts.end(), accountId) != u.accounts.end();
 }
@@ -247,10 +253,15 @@ void Dealer::pumpPrices() {
     };
     std::vector<Receiver> receivers;
     receivers.reserve(sessions.size());
+    std::vector<std::pair<merrow::ServerSessionPtr, const PriceTerminal*>> level2;
     const size_t conflateAbove = config_.serverOptions.conflateAbove;
     for (const merrow::ServerSessionPtr& s : sessions) {
         auto ctx = contextOf(s);
         if (!ctx || !s->connected()) continue;
+        if (takesLevel2(*ctx)) {
+            level2.emplace_back(s, ctx->terminal);
+            continue;
+        }
         if (!ctx->terminal && (!ctx->connection || ctx->connection->protocol != Protocol::Das ||
                                !ctx->connection->priceTerminal.empty()))
             continue;
@@ -291,6 +302,12 @@ void Dealer::pumpPrices() {
         });
     }
     if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && seq > 0)) savePricesLocked(now);
+    if (seq > 0 && !level2.empty()) {
+        std::vector<size_t> ticked;
+        for (size_t i = 0; i < lastSeq.size(); ++i)
+            if (lastSeq[i] != kNone) ticked.push_back(i);
+        pushLevel2Locked(level2, ticked);
+    }
     if (seq == 0 || receivers.empty()) return;
 
     std::vector<Tick> lastOnes;
@@ -379,6 +396,10 @@ Status Dealer::setPrice(const std::string& offerId, double bid) {
     MessagePtr m = dasMessage(u.str());
     for (const merrow::ServerSessionPtr& s : sessions) {
         auto ctx = contextOf(s);
+        if (ctx && takesLevel2(*ctx)) {
+            pushLevel2Locked({{s, ctx->terminal}}, {static_cast<size_t>(i)});
+            continue;
+        }
         if (!ctx || (!ctx->terminal && (!ctx->connection || !ctx->connection->priceTerminal.empty()))) continue;
         if (s->send(*m, Fx::CHANNEL_MARKET_DATA, offerId).ok()) ++ticksSent_;
     }
@@ -440,7 +461,7 @@ merrow::LogonReply Dealer::onLogon(const merrow::LogonInfo& logon) {
     r.traderId = u->traderId;
     r.userKind = u->kind;
     r.properties.push_back({"TransportProvider", protocolName(c->protocol)});
-    if (c->protocol == Protocol::Das) r.initialMessages = initialMessages(ctx);
+    r.initialMessages = c->protocol == Protocol::Das ? initialMessages(ctx) : rtmpInitialMessages(*c, ctx.initialCommands);
     return r;
 }
 
@@ -484,7 +505,8 @@ void Dealer::onSessionStarted(const merrow::ServerSessionPtr& session, bool resu
 
 std::vector<merrow::InitialMessageText> Dealer::onResume(const merrow::ServerSessionPtr& session) {
     auto ctx = contextOf(session);
-    if (!ctx || !ctx->connection || ctx->connection->protocol != Protocol::Das) return {};
+    if (!ctx || !ctx->connection) return {};
+    if (ctx->connection->protocol == Protocol::Rtmp) return rtmpInitialMessages(*ctx->connection, ctx->initialCommands);
     return initialMessages(*ctx);
 }
 
@@ -704,20 +726,15 @@ void Dealer::onMessage(const merrow::ServerSessionPtr& session, const merrow::IM
             }
         }
     } else if (type == Fx::MSGTYPE_MARKETDATAREQUEST) {
+        if (ctx->connection && ctx->connection->protocol == Protocol::Rtmp) {
+            MessagePtr rej = marketDataReject(requestIdOf(message), Fx::MDREQREJREASON_UNSUPPORTED_MDUPDATETYPE,
+                                              "Price history is not offered over RTMP.");
+            (void)session->send(*rej);
+            return;
+        }
         handleMarketData(session, message);
     } else if (type == Fx::MSGTYPE_QORAXMLMESSAGE) {
-        // RTMP requests carry their ID as the "RequestId" attribute of the XML text.
-        const char* xml = message.getValue(Fx::FLDTAG_TEXT);
-        std::string id;
-        if (xml) {
-            const std::string t = xml;
-            const size_t at = t.find("RequestId=\"");
-            if (at != std::string::npos) id = t.substr(at + 11, t.find('"', at + 11) - at - 11);
-        }
-        if (!id.empty()) {
-            MessagePtr rej = requestReject(id, "XML requests are not served.");
-            (void)session->send(*rej);
-        }
+        handleXml(session, ctx->connection, message);
     } else {
         MessagePtr rej = requestReject(requestIdOf(message), "Unknown message type '" + type + "'.");
         (void)session->send(*rej);

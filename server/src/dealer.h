@@ -121,6 +121,16 @@ private:
     std::vector<OfferQuote> quotes();
     const Instrument* instrumentLocked(const std::string& offerId) const;
 
+    // RTMP sessions (rtmp_session.cpp).
+    void handleXml(const merrow::ServerSessionPtr& s, const Connection* connection, const merrow::IMessage& m);
+    std::vector<merrow::InitialMessageText> rtmpInitialMessages(const Connection& c, const std::vector<int>& commands);
+    // Level-2 snapshots of the instruments that ticked; requires priceMu_.
+    void pushLevel2Locked(const std::vector<std::pair<merrow::ServerSessionPtr, const PriceTerminal*>>& receivers,
+                          const std::vector<size_t>& instruments);
+    // Every offer's current price (those of the terminal, when one is given) in one
+    // market-data message: the snapshot a resumed session starts again from.
+    void sendFreshPrices(const merrow::ServerSessionPtr& s, const PriceTerminal* terminal, bool level2);
+
     std::vector<merrow::ServerSessionPtr> targets(const std::string& target) const;
     size_t closeTargets(const std::string& target, merrow::CloseReason reason, const std::string& text);
     // Pushes an update text on the trading channel to the DAS trade sessions of a
@@ -146,6 +156,7 @@ private:
     UnixMs lastSave_ = 0;         // guarded by priceMu_
 
     std::atomic<uint64_t> ticksSent_{0};
+    std::atomic<int64_t> level2Sequence_{0};
     std::atomic<uint64_t> ordersExecuted_{0};
 
     std::mutex loopMu_;
