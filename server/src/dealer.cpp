@@ -176,6 +176,7 @@ Status Dealer::start() {
     merrow::Status s = server_->start();
     if (!s.ok()) return Status::error(s.reason());
     started_ = true;
+    heavy_.start();
     priceThread_ = std::thread([this] { priceLoop(); });
     return Status::ok();
 }
@@ -189,6 +190,7 @@ void Dealer::stop() {
     }
     loopCv_.notify_all();
     if (priceThread_.joinable()) priceThread_.join();
+    heavy_.stop();
     if (server_) server_->stop(merrow::CloseReason::kShutdown, "The server is shutting down.");
     std::lock_guard<std::mutex> lock(priceMu_);
     if (engine_ && store_) savePricesLocked(clock_.now());
@@ -511,6 +513,7 @@ std::vector<merrow::InitialMessageText> Dealer::onResume(const merrow::ServerSes
 }
 
 void Dealer::onSessionEnded(const merrow::ServerSessionPtr& session, merrow::SessionEnd, const std::string& text) {
+    heavy_.cancel(session->sessionId());
     log("session " + session->sessionId() + " of " + session->user() + " ended: " + text);
 }
 
@@ -668,18 +671,32 @@ void Dealer::handleMarketData(const merrow::ServerSessionPtr& s, const merrow::I
             digits = ins->digits;
         }
     }
-    std::vector<Bar> bars;
-    if (st.isOk()) {
-        h.timeframe = r.timeframe;
-        h.from = r.from;
-        h.to = r.to;
-        h.count = std::min(r.count, HistoryGenerator::kMaxBars);
-        h.includeWeekends = r.includeWeekends;
-        st = history_->bars(h, clock_.now(), &tape_, bars);
-        if (!st.isOk()) reason = Fx::MDREQREJREASON_UNKNOWN_SYMBOL;
-    }
     if (!st.isOk()) {
         MessagePtr rej = marketDataReject(requestIdOf(m), reason, st.text());
+        (void)s->send(*rej);
+        return;
+    }
+    h.timeframe = r.timeframe;
+    h.from = r.from;
+    h.to = r.to;
+    h.count = std::min(r.count, HistoryGenerator::kMaxBars);
+    h.includeWeekends = r.includeWeekends;
+    // Thousands of bars are built off the I/O threads, which serve every session.
+    const UnixMs now = clock_.now();
+    if (!heavy_.submit(s->sessionId(), [this, s, r, h, digits, now] { answerHistory(s, r, h, digits, now); })) {
+        MessagePtr rej = marketDataReject(r.requestId, Fx::MDREQREJREASON_INSUFFICIENT_BANDWIDTH,
+                                          "Too many price-history requests of this session are waiting (at most " +
+                                              std::to_string(heavy_.perOwner()) + "); ask again when they are answered.");
+        (void)s->send(*rej);
+    }
+}
+
+void Dealer::answerHistory(const merrow::ServerSessionPtr& s, const MarketDataRequest& r, const HistoryRequest& h,
+                           int digits, UnixMs now) {
+    if (s->ended()) return;
+    std::vector<Bar> bars;
+    if (Status st = history_->bars(h, now, &tape_, bars); !st.isOk()) {
+        MessagePtr rej = marketDataReject(r.requestId, Fx::MDREQREJREASON_UNKNOWN_SYMBOL, st.text());
         (void)s->send(*rej);
         return;
     }

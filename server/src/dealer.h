@@ -10,7 +10,8 @@
 // Ownership: the Dealer owns its merrow::Server, store, engine and price thread.
 // [Threading] Every public operation may be called from any thread but create(),
 // start() and stop() (one thread, in that order). Server callbacks run on the
-// server's I/O threads; no callback waits for another.
+// server's I/O threads; no callback waits for another. Price-history answers are
+// built on the heavy-work thread (heavy_), so they never hold up the I/O threads.
 // [Locking] stateMu_ guards the tables and instrument settings; priceMu_ guards the
 // engine and serialises price pushes. The order is priceMu_ before stateMu_; no lock
 // is held while the store commits except the one whose state the change belongs to.
@@ -25,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "heavy_work.h"
 #include "history.h"
 #include "merrow/server.h"
 #include "price_engine.h"
@@ -117,6 +119,9 @@ private:
     std::vector<merrow::InitialMessageText> initialMessages(const SessionContext& ctx);
     void handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m);
     void handleMarketData(const merrow::ServerSessionPtr& s, const merrow::IFieldGroup& m);
+    // Builds and sends a price-history answer; runs on heavy_'s workers.
+    void answerHistory(const merrow::ServerSessionPtr& s, const MarketDataRequest& r, const HistoryRequest& h,
+                       int digits, UnixMs now);
     void sendAnswer(const merrow::ServerSessionPtr& s, const std::string& requestId, const std::string& text);
     std::vector<OfferQuote> quotes();
     const Instrument* instrumentLocked(const std::string& offerId) const;
@@ -155,6 +160,7 @@ private:
     bool pricesStopped_ = false;  // guarded by priceMu_
     UnixMs lastSave_ = 0;         // guarded by priceMu_
 
+    HeavyWork heavy_;  // price-history answers, off the I/O threads
     std::atomic<uint64_t> ticksSent_{0};
     std::atomic<int64_t> level2Sequence_{0};
     std::atomic<uint64_t> ordersExecuted_{0};
