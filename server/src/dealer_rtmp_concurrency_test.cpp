@@ -68,6 +68,9 @@ TEST_F(RtmpTest, PricesAreLevel2SnapshotsWithTheirTimes) {
     ASSERT_TRUE(c->messages().waitFor([](const Got& g) { return g.type == Fx::MSGTYPE_QORARTMPMARKETDATASNAPSHOT; }));
     ASSERT_TRUE(das->messages().waitFor([](const Got& g) { return g.type == Fx::MSGTYPE_DASMESSAGE; }));
     dealer->stopPrices();
+    // An answer on the same connection comes after every snapshot pushed before it.
+    const std::string id = c->newId();
+    ASSERT_EQ(c->xml(subscrList(*c, id), id).type, Fx::MSGTYPE_QORARTMPRESPONSE);
     size_t quotes = 0;
     int64_t lastSequence = 0;
     for (const Got& g : c->messages().all()) {
@@ -96,7 +99,7 @@ TEST_F(RtmpTest, PricesAreLevel2SnapshotsWithTheirTimes) {
     c->messages().clear();
     ASSERT_TRUE(dealer->setPrice("1", 1.5).isOk());
     Got g;
-    ASSERT_TRUE(c->messages().waitFor([](const Got& m) { return !m.quotes.empty(); }, &g));
+    ASSERT_TRUE(c->messages().waitFor([](const Got& m) { return !m.quotes.empty() && m.quotes[0].offerId == "1"; }, &g));
     EXPECT_DOUBLE_EQ(g.quotes[0].bid, 1.5);
 }
 
