@@ -78,21 +78,12 @@ bool takesLevel2(const Dealer::SessionContext& c) {
     return c.connection && c.connection->protocol == Protocol::Rtmp && c.connection->priceTerminal.empty();
 }
 
+// A session ID with the trader ID opens a price session: the log gets a prefix only,
+// enough to tell sessions apart.
+std::string logId(const std::string& sessionId) { return sessionId.substr(0, 8) + "..."; }
+
 bool ownsAccount(const User& u, const std::string& accountId) {
     return std::find(u.accounts.begin(), u.accounts.end(), accountId) != u.accounts.end();
-}
-
-Status makeDir(const std::string& dir) {
-    if (dir.empty()) return Status::error("the data folder is not named");
-    std::string path;
-    for (size_t i = 0; i <= dir.size(); ++i) {
-        if (i == dir.size() || (dir[i] == '/' && i > 0)) {
-            path = dir.substr(0, i);
-            if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-                return Status::error("cannot create the data folder '" + path + "'");
-        }
-    }
-    return Status::ok();
 }
 
 } // namespace
@@ -115,7 +106,8 @@ void Dealer::log(const std::string& line) const {
 Status Dealer::create(DealerConfig config, std::unique_ptr<Dealer>& out) {
     if (Status s = config.world.validate(); !s.isOk()) return s;
     if (config.tickRate < 1) return Status::error("the tick rate must be at least 1");
-    if (Status s = makeDir(config.dataDir); !s.isOk()) return s;
+    if (!config.folderLock)
+        if (Status s = DataFolderLock::acquire(config.dataDir, config.folderLock); !s.isOk()) return s;
     std::unique_ptr<Store> store;
     if (Status s = Store::open(config.dataDir + "/state.db", store); !s.isOk()) return s;
     UnixMs start = config.virtualStart ? config.virtualStart : kDefaultVirtualStart;
@@ -455,7 +447,9 @@ merrow::LogonReply Dealer::onLogon(const merrow::LogonInfo& logon) {
         return merrow::LogonReply::reject(named.empty() ? "Choose a trading session."
                                                         : "Unknown trading session '" + named + "'.");
     }
-    if (!chosen->pin.empty() && logon.pin != chosen->pin) return merrow::LogonReply::reject("Invalid PIN.");
+    if (!chosen->pin.empty() && logon.pin.empty())
+        return merrow::LogonReply::reject("A PIN is required for this trading session.");
+    if (!chosen->pin.empty() && logon.pin != chosen->pin) return merrow::LogonReply::reject("Wrong PIN.");
 
     SessionContext ctx = contextFor(logon);
     merrow::LogonReply r;
@@ -502,7 +496,12 @@ merrow::LogonReply Dealer::onLogonBySession(const merrow::LogonInfo& logon,
 void Dealer::onSessionStarted(const merrow::ServerSessionPtr& session, bool resumed) {
     if (!resumed || !session->context())
         session->setContext(std::make_shared<SessionContext>(contextFor(session->logon())));
-    log(std::string(resumed ? "resumed " : "logged on ") + session->user() + " session " + session->sessionId());
+    log(std::string(resumed ? "resumed " : "logged on ") + session->user() + " session " + logId(session->sessionId()));
+    // Prices that moved during the outage were not kept for the session: it starts
+    // again from a snapshot of every offer.
+    auto ctx = contextOf(session);
+    if (resumed && ctx && (ctx->terminal || (ctx->connection && ctx->connection->priceTerminal.empty())))
+        sendFreshPrices(session, ctx->terminal, takesLevel2(*ctx));
 }
 
 std::vector<merrow::InitialMessageText> Dealer::onResume(const merrow::ServerSessionPtr& session) {
@@ -514,7 +513,7 @@ std::vector<merrow::InitialMessageText> Dealer::onResume(const merrow::ServerSes
 
 void Dealer::onSessionEnded(const merrow::ServerSessionPtr& session, merrow::SessionEnd, const std::string& text) {
     heavy_.cancel(session->sessionId());
-    log("session " + session->sessionId() + " of " + session->user() + " ended: " + text);
+    log("session " + logId(session->sessionId()) + " of " + session->user() + " ended: " + text);
 }
 
 std::vector<merrow::InitialMessageText> Dealer::initialMessages(const SessionContext& ctx) {

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "data_lock.h"
 #include "heavy_work.h"
 #include "history.h"
 #include "merrow/server.h"
@@ -42,6 +43,7 @@ namespace pellora::dealer {
 struct DealerConfig {
     World world;
     std::string dataDir;  // holds state.db; created when missing
+    std::shared_ptr<DataFolderLock> folderLock;  // of dataDir; create() takes it when null
     uint64_t seed = 1;
     int tickRate = 20;
     bool virtualClock = false;
