@@ -1,7 +1,8 @@
 // Mends found by a review of the dealer: a resumed session gets every offer's
 // current price at once, the log shows session IDs as a prefix only, one dealer per
 // data folder, and a control socket that only its owner can use and that never
-// replaces a file that is not a stale socket.
+// replaces a file that is not a stale socket; and the edge world the order tests
+// use, served as the SDK reads it.
 
 #include "dealer_fixture.h"
 
@@ -14,6 +15,7 @@
 #include <fstream>
 
 #include "control.h"
+#include "test_worlds.h"
 
 namespace pellora::dealer::testing {
 namespace {
@@ -82,6 +84,37 @@ TEST(HardeningFolderTest, OneDealerPerDataFolder) {
     EXPECT_NE(s.text().find("'" + dir + "' is in use"), std::string::npos) << s.text();
     first.reset();
     EXPECT_TRUE(Dealer::create(testConfig(dir), second).isOk());
+}
+
+TEST(EdgeWorldTest, ServesWhatTheDemoWorldLeavesOut) {
+    DealerConfig c = testConfig(freshDir());
+    c.world = edgeWorld();
+    ASSERT_TRUE(c.world.validate().isOk()) << c.world.validate().text();
+    std::unique_ptr<Dealer> d;
+    ASSERT_TRUE(Dealer::create(std::move(c), d).isOk());
+    ASSERT_TRUE(d->listen("tcp://127.0.0.1:0").isOk());
+    ASSERT_TRUE(d->start().isOk());
+    Client client("tcp://127.0.0.1:" + std::to_string(d->boundPort(0)));
+    LoginArgs a;
+    a.user = a.password = "edge";
+    ASSERT_EQ(client.login(a), "");
+    const auto accounts = lines(client.command(5));
+    ASSERT_EQ(accounts.size(), 3u);
+    EXPECT_EQ(at(accounts[1], 0), "05001");
+    EXPECT_EQ(at(accounts[1], 34), "D");
+    EXPECT_EQ(at(accounts[1], 37), "100000");
+    EXPECT_EQ(at(accounts[2], 39), "10000");
+    bool closedSeen = false, permissionSeen = false;
+    for (const std::string& l : lines(client.command(139))) {
+        if (at(l, 0) == "15") {
+            closedSeen = at(l, 33) == "C";
+            EXPECT_EQ(at(l, 26), "88,N,94,Y");
+        }
+        if (at(l, 0) == "1") permissionSeen = at(l, 26) == "88,Y,94,N";
+    }
+    EXPECT_TRUE(closedSeen);
+    EXPECT_TRUE(permissionSeen);
+    d->stop();
 }
 
 class ControlSocketTest : public DealerTest {
