@@ -468,7 +468,7 @@ void BM_PushLatency(benchmark::State& state)
     state.counters["max_ms"] = percentile(latencies, 1.0);
     state.counters["kib_per_session"] = (d.rssKiB() - rss0) / static_cast<double>(n);
 }
-BENCHMARK(BM_PushLatency)->ArgName("sessions")->Arg(1000)->Iterations(50)->UseManualTime();
+BENCHMARK(BM_PushLatency)->ArgName("sessions")->Arg(10)->Arg(1000)->Iterations(50)->UseManualTime();
 
 void BM_PriceGapUnderHeavyClient(benchmark::State& state)
 {

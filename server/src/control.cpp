@@ -154,7 +154,7 @@ void ControlSocket::run() {
             if (fd >= 0) {
                 ucred peer{};
                 socklen_t len = sizeof peer;
-                if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) == 0 && peer.uid == allowedUid_) {
+                if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) == 0 && peer.uid == allowedUid_.load()) {
                     clients[fd];
                 } else {
                     const char refused[] = "error permission denied\n";

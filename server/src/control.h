@@ -43,14 +43,14 @@ public:
     Status start(const std::string& path);
     void stop();
     // Connections of other users are refused; tests name another user to see it.
-    void setAllowedUid(uid_t uid) { allowedUid_ = uid; }
+    void setAllowedUid(uid_t uid) { allowedUid_.store(uid); }
 
 private:
     void run();
 
     Dealer& dealer_;
     std::string path_;
-    uid_t allowedUid_ = ::geteuid();
+    std::atomic<uid_t> allowedUid_{::geteuid()};
     int listenFd_ = -1;
     int wakePipe_[2] = {-1, -1};
     std::thread thread_;
