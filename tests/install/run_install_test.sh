@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Installs a build tree into a temporary prefix and builds an outside project
 # against it both ways (the CMake package and pkg-config), then runs both.
-# usage: run_install_test.sh BUILD_DIR SOURCE_DIR [DEALER_URL USER PASSWORD CONNECTION]
+# usage: run_install_test.sh BUILD_DIR SOURCE_DIR [--with-dealer]
+# With --with-dealer the installed pellora-dealer is started and the outside
+# programs log in to it; without, they create a session and release it.
 set -euo pipefail
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
-shift 2
+with_dealer=${3:-}
 tmp=$(mktemp -d /tmp/pellora-install.XXXXXX)
-trap 'rm -rf "$tmp"' EXIT
+dealer_pid=""
+cleanup() {
+  [ -n "$dealer_pid" ] && kill -TERM "$dealer_pid" 2>/dev/null && wait "$dealer_pid" 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
 prefix=$tmp/prefix
 
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log"
@@ -31,7 +38,15 @@ done
 "$prefix/bin/pellora-dealer" --help >/dev/null
 "$prefix/bin/pellora" --help >/dev/null
 
-run_args=("$@")
+run_args=()
+if [ "$with_dealer" = --with-dealer ]; then
+  "$prefix/bin/pellora-dealer" --data "$tmp/data" --listen tcp://127.0.0.1:0 >"$tmp/ready" 2>"$tmp/dealer.log" &
+  dealer_pid=$!
+  for _ in $(seq 300); do [ -s "$tmp/ready" ] && break; sleep 0.1; done
+  url=$(awk '{print $3}' "$tmp/ready")
+  [ -n "$url" ] || { echo "the installed dealer did not start"; cat "$tmp/dealer.log"; exit 1; }
+  run_args=("$url" demo demo Demo)
+fi
 
 # The CMake package.
 cmake -S "$here/outside" -B "$tmp/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
