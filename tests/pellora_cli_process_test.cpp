@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -178,6 +181,130 @@ TEST(PelloraCliProcess, ThePasswordIsNeverPrinted) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out.find("Sekr1t"), std::string::npos);
     EXPECT_EQ(r.err.find("Sekr1t"), std::string::npos);
+}
+
+// A pellora-dealer of its own for the suite: the demo world in a temporary
+// folder, on a free loopback port.
+class PelloraCliAgainstDealer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char tmpl[] = "/tmp/pellora-cli-dealer.XXXXXX";
+        dataDir_ = ::mkdtemp(tmpl);
+        int outPipe[2];
+        ASSERT_EQ(::pipe(outPipe), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(outPipe[1], 1);
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, 2);
+            ::close(outPipe[0]);
+            const std::string data = dataDir_ + "/data";
+            ::execl(PELLORA_DEALER_EXE, PELLORA_DEALER_EXE, "--data", data.c_str(), "--listen", "tcp://127.0.0.1:0",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(outPipe[1]);
+        std::string line;
+        char c;
+        pollfd pfd{outPipe[0], POLLIN, 0};
+        while (::poll(&pfd, 1, 60000) > 0 && ::read(outPipe[0], &c, 1) == 1 && c != '\n') line += c;
+        ::close(outPipe[0]);
+        std::istringstream in(line);
+        std::string a, b;
+        in >> a >> b >> url_;
+        ASSERT_EQ(b, "ready") << line;
+    }
+    static void TearDownTestSuite() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        std::system(("rm -rf '" + dataDir_ + "'").c_str());
+    }
+    Result pellora(std::vector<std::string> args, const std::string& password = "demo") {
+        args.insert(args.begin(), {"--url", url_, "--timeout", "20"});
+        return run(args, {"PELLORA_USER=demo", "PELLORA_PASSWORD=" + password});
+    }
+    static std::vector<nlohmann::json> rows(const Result& r) {
+        std::vector<nlohmann::json> out;
+        std::istringstream in(r.out);
+        std::string line;
+        while (std::getline(in, line)) out.push_back(nlohmann::json::parse(line));
+        return out;
+    }
+
+    static pid_t pid_;
+    static std::string dataDir_, url_;
+};
+pid_t PelloraCliAgainstDealer::pid_ = -1;
+std::string PelloraCliAgainstDealer::dataDir_, PelloraCliAgainstDealer::url_;
+
+TEST_F(PelloraCliAgainstDealer, ARefusedLoginExitsOneWithTheServersText) {
+    expectOneLineError(pellora({"status"}, "wrong"), 1, "Invalid user name or password.");
+    expectOneLineError(pellora({"--connection", "Nope", "accounts"}), 1, "Unknown connection 'Nope'.");
+}
+
+// The cases below need a login that reaches Connected; they are switched on
+// with it (drop the DISABLED_ prefix).
+TEST_F(PelloraCliAgainstDealer, DISABLED_StatusAndTablesMatchTheDemoWorld) {
+    Result status = pellora({"--json", "status"});
+    ASSERT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_EQ(rows(status).at(0)["status"], "Connected");
+
+    Result offers = pellora({"--json", "offers"});
+    ASSERT_EQ(offers.exitCode, 0) << offers.err;
+    auto o = rows(offers);
+    EXPECT_EQ(o.size(), 14u);
+    bool eurusd = false;
+    for (const auto& row : o)
+        if (row["symbol"] == "EUR/USD") {
+            eurusd = true;
+            EXPECT_LT(row["bid"].get<double>(), row["ask"].get<double>());
+            EXPECT_EQ(row["offer"], "1");
+        }
+    EXPECT_TRUE(eurusd);
+    Result table = pellora({"offers"});
+    ASSERT_EQ(table.exitCode, 0);
+    EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), 15);  // header and 14 rows
+
+    Result accounts = pellora({"--json", "accounts"});
+    ASSERT_EQ(accounts.exitCode, 0) << accounts.err;
+    auto a = rows(accounts);
+    ASSERT_EQ(a.size(), 2u);
+    EXPECT_EQ(a[0]["account"], "01001");
+    EXPECT_DOUBLE_EQ(a[0]["balance"].get<double>(), 50000);
+}
+
+TEST_F(PelloraCliAgainstDealer, DISABLED_UnknownSymbolsAreRefused) {
+    expectOneLineError(pellora({"buy", "XXX/YYY", "1000"}), 1, "unknown symbol 'XXX/YYY'");
+    expectOneLineError(pellora({"offers", "--symbol", "XXX/YYY"}), 1, "unknown symbol 'XXX/YYY'");
+    Result h = pellora({"history", "XXX/YYY"});
+    EXPECT_EQ(h.exitCode, 1) << h.err;
+    EXPECT_EQ(h.out, "");
+}
+
+TEST_F(PelloraCliAgainstDealer, DISABLED_BuyThenCloseLeavesAClosedTrade) {
+    Result buy = pellora({"--json", "buy", "EUR/USD", "1000", "--account", "01002"});
+    ASSERT_EQ(buy.exitCode, 0) << buy.err;
+    const std::string order = rows(buy).at(0)["order"];
+    std::string trade;
+    for (int attempt = 0; attempt < 50 && trade.empty(); ++attempt) {
+        Result trades = pellora({"--json", "trades"});
+        ASSERT_EQ(trades.exitCode, 0) << trades.err;
+        for (const auto& t : rows(trades))
+            if (t["account"] == "01002" && t["symbol"] == "EUR/USD") trade = t["trade"];
+    }
+    ASSERT_FALSE(trade.empty()) << "order " << order << " opened no trade";
+    Result close = pellora({"close", trade});
+    ASSERT_EQ(close.exitCode, 0) << close.err;
+    bool closed = false;
+    for (int attempt = 0; attempt < 50 && !closed; ++attempt)
+        for (const auto& t : rows(pellora({"--json", "closed"}))) closed = closed || t["trade"] == trade;
+    EXPECT_TRUE(closed);
+    Result bars = pellora({"--json", "history", "EUR/USD", "--timeframe", "m1", "--max", "60"});
+    ASSERT_EQ(bars.exitCode, 0) << bars.err;
+    EXPECT_GT(rows(bars).size(), 0u);
+    EXPECT_LE(rows(bars).size(), 60u);
 }
 
 }  // namespace

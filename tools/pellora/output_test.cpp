@@ -49,7 +49,7 @@ TEST(OutputTest, BadBytesFromTheServerNeverThrow) {
     t.addRow({Table::text(std::string("\xff\xfe bad", 6))});
     std::ostringstream out;
     EXPECT_NO_THROW(t.print(out, OutputFormat::Json));
-    EXPECT_NO_THROW(nlohmann::json::parse(out.str()));
+    EXPECT_TRUE(nlohmann::json::parse(out.str()).is_object());
 }
 
 }  // namespace
