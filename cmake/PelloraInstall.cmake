@@ -16,8 +16,14 @@ file(RELATIVE_PATH _pellora_bin_to_lib
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
 foreach(lib ${PELLORA_INSTALL_LIBS})
   set_target_properties(${lib} PROPERTIES INSTALL_RPATH "$ORIGIN")
-  install(TARGETS ${lib}
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+  if(lib STREQUAL "vorntool2" OR lib STREQUAL "tamsel2")
+    install(TARGETS ${lib}
+      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+  else()
+    # The transport and the XML boundary are private to libtamsel2: applications
+    # never link them, so they get no development link.
+    install(TARGETS ${lib} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_SKIP)
+  endif()
 endforeach()
 
 set(PELLORA_INSTALL_PROGRAMS)

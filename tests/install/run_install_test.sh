@@ -23,11 +23,17 @@ cmake --install "$build" --prefix "$prefix" >"$tmp/install.log"
 # files and the two programs.
 libdir=$(dirname "$(find "$prefix" -name 'libtamsel2.so' | head -1)")
 [ -n "$libdir" ] || { echo "libtamsel2.so not installed"; exit 1; }
-for lib in tamsel2 vorntool2 merrow vornexpat; do
-  for f in "lib$lib.so" ; do [ -L "$libdir/$f" ] || { echo "missing link $f"; exit 1; }; done
+for lib in tamsel2 vorntool2; do
+  [ -L "$libdir/lib$lib.so" ] || { echo "missing link lib$lib.so"; exit 1; }
   soname=$(objdump -p "$libdir/lib$lib.so" | awk '/SONAME/ {print $2}')
+  [ "$soname" = "lib$lib.so.2" ] || { echo "lib$lib.so has SONAME '$soname'"; exit 1; }
   [ -e "$libdir/$soname" ] || { echo "missing $soname"; exit 1; }
 done
+# What libtamsel2 needs at run time is there; private libraries get no link.
+for needed in $(objdump -p "$libdir/libtamsel2.so" | awk '/NEEDED/ && /merrow|vornexpat|vorntool/ {print $2}'); do
+  [ -e "$libdir/$needed" ] || { echo "missing $needed, needed by libtamsel2"; exit 1; }
+done
+[ ! -e "$libdir/libmerrow.so" ] || { echo "libmerrow.so should not be installed"; exit 1; }
 for f in include/zel/zel.h include/zel/session.h include/vorntool/add_ref.h \
          bin/pellora bin/pellora-dealer; do
   [ -e "$prefix/$f" ] || { echo "missing $f"; exit 1; }
