@@ -130,7 +130,7 @@ TEST(PelloraCliProcess, UsageErrorsExitTwoWithOneLineBeforeAnyConnection) {
     } cases[] = {
         {{}, "subcommand is required"},
         {{"bogus"}, "unknown command 'bogus'"},
-        {{"offers", "--nope"}, "--nope"},
+        {{"offers", "--nope"}, "unexpected options: --nope"},
         {{"buy", "EUR/USD"}, "amount"},
         {{"buy", "EUR/USD", "ten"}, "amount 'ten' is not a whole number"},
         {{"sell", "EUR/USD", "0"}, "must be from 1"},
@@ -181,6 +181,13 @@ TEST(PelloraCliProcess, ThePasswordIsNeverPrinted) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out.find("Sekr1t"), std::string::npos);
     EXPECT_EQ(r.err.find("Sekr1t"), std::string::npos);
+    // A misspelt flag is named, and the password after it is not.
+    for (std::vector<std::string> args : {std::vector<std::string>{"--pasword", "Sekr1t-Pw", "status"},
+                                          std::vector<std::string>{"status", "--pasword=Sekr1t-Pw"}}) {
+        r = run(args, kCredentials);
+        expectOneLineError(r, 2, "--pasword");
+        EXPECT_EQ(r.err.find("Sekr1t"), std::string::npos) << r.err;
+    }
 }
 
 // A pellora-dealer of its own for the suite: the demo world in a temporary

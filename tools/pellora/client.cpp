@@ -234,7 +234,8 @@ Ref<IZelResponseReaderFactory> Client::readerFactory() const {
                      : Ref<IZelResponseReaderFactory>();
 }
 
-bool Client::call(IZelRequest* request, Ref<IZelResponse>& response, Failure& failure) {
+bool Client::call(IZelRequest* request, Ref<IZelResponse>& response, Failure& failure,
+                  const std::function<void(double)>& waiting) {
     if (!request) {
         failure = {kExitUsage, "the SDK could not make the request"};
         return false;
@@ -253,7 +254,8 @@ bool Client::call(IZelRequest* request, Ref<IZelResponse>& response, Failure& fa
         for (const auto& id : ids) m_state->waiting.insert(id);
     }
     m_session->sendRequest(request);
-    const auto deadline = Clock::now() + m_timeout;
+    const auto started = Clock::now();
+    const auto deadline = started + m_timeout;
     std::unique_lock<std::mutex> lock(m_state->mutex);
     auto forget = [&] {
         for (const auto& id : ids) {
@@ -293,6 +295,11 @@ bool Client::call(IZelRequest* request, Ref<IZelResponse>& response, Failure& fa
             return false;
         }
         m_state->changed.wait_for(lock, kPoll);
+        if (waiting) {
+            lock.unlock();
+            waiting(std::chrono::duration<double>(Clock::now() - started).count());
+            lock.lock();
+        }
     }
 }
 

@@ -75,7 +75,10 @@ public:
 
     // Sends the request and waits for the answer under its identifier (for a batch,
     // the answers of all its children; the first one is returned).
-    bool call(IZelRequest* request, Ref<IZelResponse>& response, Failure& failure);
+    // While it waits, waiting (when given) is told the seconds gone, every tenth
+    // of a second, on the caller's thread.
+    bool call(IZelRequest* request, Ref<IZelResponse>& response, Failure& failure,
+              const std::function<void(double)>& waiting = nullptr);
 
     // Runs for each pushed update on the SDK's delivery thread; keep it short.
     void onUpdates(std::function<void(IZelResponse*)> handler);
@@ -86,6 +89,7 @@ public:
     Ref<IZelRequestFactory> requestFactory() const;
     Ref<IZelResponseReaderFactory> readerFactory() const;
     const ConnectionSettings& settings() const { return m_settings; }
+    double timeoutSeconds() const { return std::chrono::duration<double>(m_timeout).count(); }
 
     struct State;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -30,9 +31,10 @@ template <class Reader>
 using MakeReader = Reader* (IZelResponseReaderFactory::*)(IZelResponse*);
 
 template <class Reader>
-bool read(Context& cx, IZelRequest* request, MakeReader<Reader> make, Ref<Reader>& out) {
+bool read(Context& cx, IZelRequest* request, MakeReader<Reader> make, Ref<Reader>& out,
+          const std::function<void(double)>& waiting = nullptr) {
     Ref<IZelResponse> response;
-    if (!cx.client.call(request, response, cx.failure)) return false;
+    if (!cx.client.call(request, response, cx.failure, waiting)) return false;
     Ref<IZelResponseReaderFactory> readers = cx.client.readerFactory();
     if (!readers) return notConnected(cx);
     out = Ref<Reader>::adopt((readers.get()->*make)(response.get()));
@@ -503,13 +505,24 @@ bool runHistory(Context& cx, const HistoryOptions& o) {
         factory->createMarketDataSnapshotRequestInstrument(o.symbol.c_str(), frame.get(), o.maxBars));
     if (!request) return fail(cx, kExitUsage, "this server offers no price history");
     factory->fillMarketDataSnapshotRequestTime(request.get(), o.fromValue, o.toValue, false);
-    // On a terminal a slow download shows that it is working (on stderr, so the
-    // bars on stdout stay clean).
+    // On a terminal a download that takes more than a moment shows a bar that
+    // fills towards the timeout (on stderr, so the bars on stdout stay clean).
     const bool terminal = ::isatty(STDERR_FILENO);
-    if (terminal) std::cerr << fmt::format("fetching {} {} ...\r", o.symbol, o.timeframe) << std::flush;
+    bool shown = false;
+    const double limit = cx.client.timeoutSeconds();
+    auto progress = [&](double seconds) {
+        if (!terminal || seconds < 0.5) return;
+        const int width = 30;
+        const int filled = std::min(width, static_cast<int>(width * seconds / limit));
+        std::cerr << fmt::format("\rfetching {} {} [{:<{}}] {:.1f} s", o.symbol, o.timeframe,
+                                 std::string(static_cast<size_t>(filled), '#'), width, seconds)
+                  << std::flush;
+        shown = true;
+    };
     Ref<IZelMarketDataSnapshotResponseReader> bars;
-    const bool ok = read(cx, request.get(), &IZelResponseReaderFactory::createMarketDataSnapshotReader, bars);
-    if (terminal) std::cerr << "\x1b[2K" << std::flush;
+    const bool ok =
+        read(cx, request.get(), &IZelResponseReaderFactory::createMarketDataSnapshotReader, bars, progress);
+    if (shown) std::cerr << "\r\x1b[2K" << std::flush;
     if (!ok) return false;
     Table t({"time", "bid_open", "bid_high", "bid_low", "bid_close", "ask_open", "ask_high", "ask_low", "ask_close",
              "volume"});

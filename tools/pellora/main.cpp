@@ -127,6 +127,20 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
+    } catch (const CLI::ExtrasError&) {
+        // Names only: the value after a misspelt --password is a password.
+        std::string names;
+        for (const std::string& a : app.remaining(true))
+            if (a.rfind('-', 0) == 0) names += (names.empty() ? "" : ", ") + a.substr(0, a.find('='));
+        const std::vector<std::string> rest = app.remaining();
+        if (app.get_subcommands().empty() && !rest.empty() && rest.front().rfind('-', 0) != 0 && names.empty()) {
+            std::cerr << "pellora: unknown command '" << rest.front() << "' (pellora --help lists the commands)"
+                      << std::endl;
+            return kExitUsage;
+        }
+        std::cerr << "pellora: unexpected " << (names.empty() ? "arguments" : "options: " + names)
+                  << " (pellora --help lists the commands)" << std::endl;
+        return kExitUsage;
     } catch (const CLI::ParseError& e) {
         const std::vector<std::string> rest = app.remaining();
         if (app.get_subcommands().empty() && !rest.empty() && rest.front().rfind('-', 0) != 0) {
