@@ -31,7 +31,7 @@ if [ "$mode" = errors ]; then
   exit 0
 fi
 
-out=$(timeout 120 "$demo" --no-setup --no-build --build-dir "$build" --live 2 2>&1); rc=$?
+out=$(timeout 120 "$demo" --no-setup --no-build --build-dir "$build" --live 3 2>&1); rc=$?
 echo "$out"
 [ $rc = 0 ] || fail "the demo exited $rc"
 grep -q "^opened trade " <<<"$out" || fail "no trade opened"

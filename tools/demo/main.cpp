@@ -123,11 +123,18 @@ private:
         auto offers = table(ZelTable::Offers, &IZelResponseReaderFactory::createOffersTableReader);
         for (int i = 0; i < offers->size(); ++i) {
             Ref<IZelOfferRow> r = Ref<IZelOfferRow>::adopt(offers->getRow(i));
-            if (r && m_o.symbol == r->getInstrument()) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_price = Price{r->getBid(), r->getAsk(), r->getPointSize() > 0 ? r->getPointSize() : 0.0001,
-                                r->getDigits(), r->getOfferID()};
+            if (!r) continue;
+            const Price p{r->getBid(), r->getAsk(), r->getPointSize() > 0 ? r->getPointSize() : 0.0001,
+                          r->getDigits(), r->getOfferID()};
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_o.symbol == r->getInstrument()) m_price = p;
+            // The price part shows the traded symbol and the next few, so that it moves.
+            if (m_shown.size() < 5 || m_o.symbol == r->getInstrument()) {
+                if (m_shown.size() == 5) m_shown.pop_back();
+                m_shown.push_back(r->getOfferID());
+                m_symbols[r->getOfferID()] = r->getInstrument();
             }
+            m_all[r->getOfferID()] = p;
         }
         if (price().offerID.empty()) fail(kExitRefused, fmt::format("the server has no offer '{}'", m_o.symbol));
         Ref<IZelResponseReaderFactory> readers = m_client.readerFactory();
@@ -138,10 +145,15 @@ private:
             for (int i = 0; i < u->size(); ++i) {
                 if (u->getUpdateTable(i) != ZelTable::Offers) continue;
                 Ref<IZelOfferRow> r = Ref<IZelOfferRow>::adopt(u->getOfferRow(i));
+                if (!r) continue;
                 std::lock_guard<std::mutex> lock(m_mutex);
-                if (r && m_price.offerID == r->getOfferID()) {
-                    if (r->isBidValid()) m_price.bid = r->getBid();
-                    if (r->isAskValid()) m_price.ask = r->getAsk();
+                auto it = m_all.find(r->getOfferID());
+                if (it == m_all.end()) continue;
+                if (r->isBidValid()) it->second.bid = r->getBid();
+                if (r->isAskValid()) it->second.ask = r->getAsk();
+                if (m_symbols.count(r->getOfferID())) ++m_shownTicks;
+                if (m_price.offerID == r->getOfferID()) {
+                    m_price = it->second;
                     ++m_ticks;
                 }
             }
@@ -167,20 +179,23 @@ private:
 
     // Runs for the live time; tick() gives the block to show after each price move.
     template <class Tick>
-    void live(Tick tick) {
+    void live(const long long& counter, Tick tick) {
         const auto end = Clock::now() + std::chrono::milliseconds(static_cast<long long>(m_o.liveSeconds * 1000));
         long long seen = -1;
         bool first = true;
+        Clock::time_point nextPlain = Clock::now();
         while (Clock::now() < end && !g_interrupted) {
             long long ticks;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                ticks = m_ticks;
+                ticks = counter;
             }
-            if (ticks != seen) {
+            // Piped, a block at most every half second keeps the lines readable.
+            if (ticks != seen && (m_terminal || Clock::now() >= nextPlain)) {
                 seen = ticks;
                 redraw(tick(first), first);
                 first = false;
+                nextPlain = Clock::now() + std::chrono::milliseconds(500);
             }
             Failure f;
             if (!m_client.waitFor(std::chrono::milliseconds(100), f)) fail(f);
@@ -189,22 +204,26 @@ private:
     }
 
     void watchPrices() {
-        heading(fmt::format("prices of {} moving ({:g} s)", m_o.symbol, m_o.liveSeconds));
-        live([this](bool first) {
-            const Price p = price();
+        heading(fmt::format("prices moving ({:g} s)", m_o.liveSeconds));
+        live(m_shownTicks, [this](bool first) {
             Table t({"symbol", "bid", "ask", "spread"});
-            t.addRow({Table::text(m_o.symbol), Table::number(p.bid, p.digits), Table::number(p.ask, p.digits),
-                      Table::number((p.ask - p.bid) / p.point, 1)});
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (const std::string& id : m_shown) {
+                const Price& p = m_all[id];
+                t.addRow({Table::text(m_symbols[id]), Table::number(p.bid, p.digits), Table::number(p.ask, p.digits),
+                          Table::number((p.ask - p.bid) / p.point, 1)});
+            }
             return render(t, first);
         });
     }
 
-    // A table as text; piped, only the first block carries the header.
+    // A table as text. Piped, a one-row table prints its header once and then
+    // the row alone; a larger one prints each block whole after a blank line.
     std::string render(const Table& t, bool first) {
         std::ostringstream s;
         t.print(s, OutputFormat::Table);
         std::string text = s.str();
-        if (!m_terminal && !first) text = text.substr(text.find('\n') + 1);
+        if (!m_terminal && !first) text = t.size() == 1 ? text.substr(text.find('\n') + 1) : "\n" + text;
         return text;
     }
 
@@ -273,7 +292,7 @@ private:
     void followTrade(const TradeInfo& trade) {
         heading(fmt::format("profit and loss of trade {} and the equity of account {} follow the market ({:g} s)",
                             trade.id, m_account, m_o.liveSeconds));
-        live([&](bool first) {
+        live(m_ticks, [&](bool first) {
             const Price p = price();
             const double pl = profit(trade, p);
             Table t({"trade", "symbol", "side", "amount", "open", "close", "pl", "equity"});
@@ -379,8 +398,11 @@ private:
     const Options& m_o;
     const bool m_terminal;
     std::mutex m_mutex;
-    Price m_price;
-    long long m_ticks = 0;
+    Price m_price;                                // the traded symbol's
+    std::map<std::string, Price> m_all;           // every offer, by offer ID
+    std::vector<std::string> m_shown;             // offer IDs of the price part
+    std::map<std::string, std::string> m_symbols;  // their symbols
+    long long m_ticks = 0, m_shownTicks = 0;
     std::string m_account;
     double m_balanceBefore = 0;
     int m_lastLines = 0;
