@@ -213,6 +213,9 @@ bool checkReport(ReportOptions& o, std::string& error) {
 
 bool runStatus(Context& cx) {
     const ConnectionSettings& s = cx.client.settings();
+    // The server's time comes with its pushed updates: give the first one a moment.
+    for (int i = 0; i < 10 && cx.client.session()->getServerTime() == 0; ++i)
+        if (!cx.client.waitFor(std::chrono::milliseconds(100), cx.failure)) return false;
     const std::string time = formatDate(cx.client.session()->getServerTime());
     if (cx.format == OutputFormat::Json) {
         cx.out << jsonLine({{"status", Table::text("Connected")},
