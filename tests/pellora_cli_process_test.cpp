@@ -280,11 +280,24 @@ TEST_F(PelloraCliAgainstDealer, DISABLED_StatusAndTablesMatchTheDemoWorld) {
     ASSERT_EQ(a.size(), 2u);
     EXPECT_EQ(a[0]["account"], "01001");
     EXPECT_DOUBLE_EQ(a[0]["balance"].get<double>(), 50000);
+
+    // demo (kind 20) may create OCO orders; demo22 (kind 22) may not.
+    Result rules = pellora({"--json", "rules"});
+    ASSERT_EQ(rules.exitCode, 0) << rules.err;
+    auto r = rows(rules);
+    ASSERT_EQ(r.size(), 14u);
+    EXPECT_EQ(r[0]["oco"], "yes");
+    EXPECT_EQ(r[0]["min_qty"], 1000);
+    Result customer = run({"--url", url_, "--json", "rules", "--symbol", "EUR/USD"},
+                          {"PELLORA_USER=demo22", "PELLORA_PASSWORD=demo22"});
+    ASSERT_EQ(customer.exitCode, 0) << customer.err;
+    EXPECT_EQ(rows(customer).at(0)["oco"], "no");
 }
 
 TEST_F(PelloraCliAgainstDealer, DISABLED_UnknownSymbolsAreRefused) {
     expectOneLineError(pellora({"buy", "XXX/YYY", "1000"}), 1, "unknown symbol 'XXX/YYY'");
     expectOneLineError(pellora({"offers", "--symbol", "XXX/YYY"}), 1, "unknown symbol 'XXX/YYY'");
+    expectOneLineError(pellora({"rules", "--symbol", "XXX/YYY"}), 1, "unknown symbol 'XXX/YYY'");
     Result h = pellora({"history", "XXX/YYY"});
     EXPECT_EQ(h.exitCode, 1) << h.err;
     EXPECT_EQ(h.out, "");

@@ -18,12 +18,12 @@
 
 namespace pellora::cli {
 
-namespace {
-
 bool fail(Context& cx, int code, std::string text) {
     cx.failure = {code, std::move(text)};
     return false;
 }
+
+namespace {
 
 bool notConnected(Context& cx) { return fail(cx, kExitUsage, "the session is not Connected"); }
 
@@ -539,10 +539,18 @@ bool runHistory(Context& cx, const HistoryOptions& o) {
     return true;
 }
 
-bool runRules(Context& cx) {
-    // The login rules interface (permissions and trading settings) is not part of
-    // this build's public headers yet.
-    return fail(cx, kExitUsage, "rules: the login rules are not available in this build");
+bool fetchAccounts(Context& cx, Ref<IZelAccountsTableResponseReader>& out) {
+    return fetch(cx, ZelTable::Accounts, &IZelResponseReaderFactory::createAccountsTableReader, out);
+}
+
+bool instrumentSymbols(Context& cx, std::vector<std::string>& out) {
+    Ref<IZelOffersTableResponseReader> offers;
+    if (!fetch(cx, ZelTable::Offers, &IZelResponseReaderFactory::createOffersTableReader, offers)) return false;
+    for (int i = 0; i < offers->size(); ++i) {
+        Ref<IZelOfferRow> r = Ref<IZelOfferRow>::adopt(offers->getRow(i));
+        if (r) out.push_back(r->getInstrument());
+    }
+    return true;
 }
 
 bool runReport(Context& cx, const ReportOptions& o) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "client.h"
 #include "output.h"
@@ -80,7 +81,14 @@ bool runClose(Context& cx, const CloseOptions& o);
 bool runEdit(Context& cx, const EditOptions& o);
 bool runCancel(Context& cx, const std::string& orderID);
 bool runHistory(Context& cx, const HistoryOptions& o);
-bool runRules(Context& cx);
+// symbol and account empty: every instrument, the first account.
+bool runRules(Context& cx, const std::string& symbol, const std::string& account);
 bool runReport(Context& cx, const ReportOptions& o);
+
+// Shared by the command files: each returns false with cx.failure filled.
+bool fail(Context& cx, int code, std::string text);
+bool fetchAccounts(Context& cx, Ref<IZelAccountsTableResponseReader>& out);
+// The symbols of the offers table, in its order.
+bool instrumentSymbols(Context& cx, std::vector<std::string>& out);
 
 }  // namespace pellora::cli

@@ -114,7 +114,10 @@ int main(int argc, char** argv) {
     historyCmd->add_option("--to", history.to, "UTC end, YYYY-MM-DD[THH:MM[:SS]]");
     historyCmd->add_option("--max", history.maxBars, "at most this many bars")->capture_default_str();
     historyCmd->add_flag("--csv", history.csv, "comma-separated values");
-    app.add_subcommand("rules", "the permissions and trading settings of the login");
+    std::string rulesSymbol, rulesAccount;
+    CLI::App* rulesCmd = app.add_subcommand("rules", "the permissions and trading settings of the login");
+    rulesCmd->add_option("--symbol", rulesSymbol, "only this instrument");
+    rulesCmd->add_option("--account", rulesAccount, "account ID for quantities and margins (default: the first)");
     CLI::App* reportCmd = app.add_subcommand("report", "print the address of the account statement");
     reportCmd->add_option("--account", reportOpt.account, "account ID (default: the first)");
     reportCmd->add_option("--from", reportOpt.from, "UTC start, YYYY-MM-DD");
@@ -161,10 +164,6 @@ int main(int argc, char** argv) {
     else if (command == "edit") ok = checkEdit(edit, error);
     else if (command == "history") ok = checkHistory(history, error);
     else if (command == "report") ok = checkReport(reportOpt, error);
-    if (ok && command == "rules") {
-        ok = false;
-        error = "rules: the login rules are not available in this build";
-    }
     ConnectionSettings settings;
     if (ok) ok = resolveSettings(flags, [](const char* n) { return std::getenv(n); }, settings, error);
     if (!ok) return report(Failure{kExitUsage, error});
@@ -196,6 +195,7 @@ int main(int argc, char** argv) {
     else if (command == "edit") ok = runEdit(cx, edit);
     else if (command == "cancel") ok = runCancel(cx, cancelID);
     else if (command == "history") ok = runHistory(cx, history);
+    else if (command == "rules") ok = runRules(cx, rulesSymbol, rulesAccount);
     else if (command == "report") ok = runReport(cx, reportOpt);
     client.reset();
     if (!ok) return report(cx.failure);
