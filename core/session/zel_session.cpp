@@ -3,7 +3,9 @@
 #include <cstring>
 #include <thread>
 
+#include "core/responses/response_reader_factory.h"
 #include "core/messages/time_utils.h"
+#include "core/requests/zel_const.h"
 #include "core/responses/response.h"
 #include "merrow/connection_manager.h"
 
@@ -29,6 +31,8 @@ CZelSession::CZelSession(IUserSessionFactory& factory)
     callbacks.connectToPriceFeedServer = [this](const std::string& name) { connectToPriceFeedServer(name); };
     callbacks.retainOwner = [this] { return tryAddRef(); };
     callbacks.releaseOwner = [this](bool fromWorker) { releaseFromCallback(fromWorker); };
+    m_guard = std::make_shared<Guard>();
+    m_guard->session = this;
     m_communicator = std::make_unique<ServerCommunicator>(std::move(callbacks), factory);
     m_timeConverter = adoptRef(new TimeConverter());
     transportLogOff();
@@ -38,10 +42,25 @@ CZelSession::CZelSession(IUserSessionFactory& factory)
 
 CZelSession::~CZelSession()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_guard->mutex);
+        m_guard->session = nullptr;
+    }
     m_serverTimeListener->detach();
     m_communicator->unsubscribeResponse(m_serverTimeListener.get());
-    // The communicator goes first: its workers and listeners call back into us.
-    m_communicator.reset();
+    // The communicator goes first: its workers and listeners call back into us, and
+    // its closing calls onSessionClosed, which still reaches it through the pointer.
+    delete m_communicator.get();
+    (void)m_communicator.release();
+    std::shared_ptr<TradeDeskInitializer> initializer;
+    {
+        LockGuard<Mutex> lock(m_deskMutex);
+        initializer = std::move(m_initializer);
+        m_loginRules = nullptr;
+        m_tradeDesk = nullptr;
+        m_provider.reset();
+    }
+    initializer.reset();
     transportLogOff();
 }
 
@@ -93,7 +112,8 @@ void CZelSession::releaseFromCallback(bool fromWorker)
 
 IZelLoginRules* CZelSession::getLoginRules()
 {
-    return nullptr;
+    LockGuard<Mutex> lock(m_deskMutex);
+    return m_loginRules.share();
 }
 
 int CZelSession::login(const char* user, const char* password, const char* url, const char* connection)
@@ -149,18 +169,26 @@ void CZelSession::unsubscribeResponse(IZelResponseListener* listener)
 
 IZelRequestFactory* CZelSession::getRequestFactory()
 {
-    return nullptr;
+    const int status = m_communicator->getStatus();
+    if (status != Status::Connected && status != Status::PriceSessionReconnecting)
+        return nullptr;
+    LockGuard<Mutex> lock(m_deskMutex);
+    return m_provider ? m_provider->getRequestFactory() : nullptr;
 }
 
 IZelResponseReaderFactory* CZelSession::getResponseReaderFactory()
 {
-    return nullptr;
+    if (m_communicator->getStatus() != Status::Connected)
+        return nullptr;
+    LockGuard<Mutex> lock(m_deskMutex);
+    return m_provider ? m_provider->getResponseReaderFactory() : nullptr;
 }
 
-void CZelSession::sendRequest(IZelRequest* /*request*/)
+void CZelSession::sendRequest(IZelRequest* request)
 {
-    // Requests go out only through a protocol provider, which the trade desk
-    // brings; without one they are ignored.
+    if (!request || m_communicator->getStatus() != Status::Connected || !hasProtocolProvider())
+        return;
+    m_communicator->sendRequest(request);
 }
 
 IZelTimeConverter* CZelSession::getTimeConverter()
@@ -191,13 +219,19 @@ int CZelSession::getReportURL(char*, int, IZelAccountRow*, double, double, const
 
 IZelTableManager* CZelSession::getTableManager()
 {
+    // The public table-manager interface arrives with the live tables; until then
+    // there is nothing an application could hold.
     return nullptr;
 }
 
 void CZelSession::useTableManager(ZelTableManagerMode mode)
 {
-    if (m_communicator->getStatus() == Status::Disconnected)
-        m_mode.store(mode);
+    if (m_communicator->getStatus() != Status::Disconnected)
+        return;
+    m_mode.store(mode);
+    LockGuard<Mutex> lock(m_deskMutex);
+    if (m_tradeDesk)
+        m_tradeDesk->tables()->setMode(mode);
 }
 
 void CZelSession::setServerTime(double serial)
@@ -212,31 +246,220 @@ void CZelSession::subscribeMessageListenerAsFirst(IZelResponseListener* listener
 
 // ---- turning points ----
 
-int CZelSession::onSessionOpened(merrow::IUserSession*)
+int CZelSession::onSessionOpened(merrow::IUserSession* session)
 {
+    std::shared_ptr<IProtocolProvider> provider = ProtocolProviderFactory::create(session);
+    auto initializer = std::make_shared<TradeDeskInitializer>(provider);
+    {
+        LockGuard<Mutex> lock(m_deskMutex);
+        m_provider = provider;
+        m_initializer = initializer;
+        m_tradeDesk = nullptr;
+        m_loginRules = nullptr;
+    }
+    RefPtr<TradeDesk> desk = initializer->initFromSession(session, m_mode.load());
+    if (desk) {
+        const bool price = completeTradeDesk(session, desk, true, std::string());
+        LockGuard<Mutex> lock(m_deskMutex);
+        if (m_initializer == initializer)
+            m_initializer.reset();
+        return price ? 0 : 1;
+    }
+    std::weak_ptr<Guard> guard = m_guard;
+    initializer->initWithSendRequest(
+        *m_communicator, session->getUserKind(),
+        [guard](bool success, RefPtr<TradeDesk> d, const std::string& text) {
+            std::shared_ptr<Guard> g = guard.lock();
+            if (!g)
+                return;
+            RefPtr<CZelSession> self;
+            {
+                std::lock_guard<std::mutex> lock(g->mutex);
+                if (!g->session || !g->session->tryAddRef())
+                    return;
+                self = adoptRef(g->session);
+            }
+            self->onTradeDeskInit(success, std::move(d), text);
+        },
+        TradeDeskInitializer::defaultTimeoutMs());
     return 0;
+}
+
+void CZelSession::onTradeDeskInit(bool success, RefPtr<TradeDesk> desk, const std::string& text)
+{
+    std::shared_ptr<TradeDeskInitializer> initializer;
+    {
+        LockGuard<Mutex> lock(m_deskMutex);
+        initializer = m_initializer;
+    }
+    merrow::IUserSession* session = m_communicator->getTradeSession();
+    if (!initializer || !session)
+        return;  // the login ended meanwhile
+    if (!success) {
+        {
+            LockGuard<Mutex> lock(m_deskMutex);
+            if (m_initializer == initializer)
+                m_initializer.reset();
+        }
+        m_communicator->failLogin(text);
+        return;
+    }
+    const bool price = completeTradeDesk(session, desk, false, initializer->answerOf(3));
+    {
+        LockGuard<Mutex> lock(m_deskMutex);
+        if (m_initializer == initializer)
+            m_initializer.reset();
+    }
+    if (!price)
+        m_communicator->setStatusOfSession(session, Status::Connected);
+}
+
+bool CZelSession::completeTradeDesk(merrow::IUserSession* session, const RefPtr<TradeDesk>& desk, bool direct,
+                                    const std::string& propertiesAnswer)
+{
+    std::shared_ptr<IProtocolProvider> provider;
+    {
+        LockGuard<Mutex> lock(m_deskMutex);
+        provider = m_provider;
+        m_tradeDesk = desk;
+    }
+    if (!provider)
+        return false;
+    desk->tables()->setMode(m_mode.load());
+    // The factories read through the trade desk's tables.
+    RefPtr<ResponseReaderFactory> readers = adoptRef(provider->getResponseReaderFactory());
+    if (readers)
+        readers->setTableManager(desk->tables());
+    m_communicator->setTablesManager(desk->tables());
+    m_communicator->setNothingFieldValue(provider->getNothingFieldValue().c_str());
+    // Everything an application reads at Connected exists before it is told.
+    initLoginRules(session, desk.get(), direct, propertiesAnswer);
+    configureServerZone(desk.get());
+    return createPriceTerminal(desk.get());
+}
+
+void CZelSession::initLoginRules(merrow::IUserSession* session, TradeDesk* desk, bool direct,
+                                 const std::string& propertiesAnswer)
+{
+    RefPtr<LoginRules> rules;
+    if (direct) {
+        rules = adoptRef(LoginRulesFactory::createLoginRules(session, {ZelTable::Offers, ZelTable::Accounts}));
+    } else {
+        // The waiting path asked for no tables; its rules hold the properties answer.
+        rules = adoptRef(new LoginRules());
+        if (!propertiesAnswer.empty())
+            rules->add(new Response(ZelResponseType::SystemProperties, "", propertiesAnswer.c_str()));
+    }
+    PermissionChecker* checker = desk->permissions();
+    RefPtr<IZelResponse> accounts = adoptRef(rules->getTableRefeshResponse(ZelTable::Accounts));
+    RefPtr<IZelAccountsTableResponseReader> reader;
+    if (accounts) {
+        std::shared_ptr<IProtocolProvider> provider;
+        {
+            LockGuard<Mutex> lock(m_deskMutex);
+            provider = m_provider;
+        }
+        RefPtr<ResponseReaderFactory> readers = provider ? adoptRef(provider->getResponseReaderFactory()) : nullptr;
+        if (readers)
+            reader = adoptRef(readers->createAccountsTableReader(accounts.get()));
+    }
+    checker->init(reader.get());
+    rules->setPermissionChecker(desk->getPermissionChecker());
+    desk->settings()->init();
+    rules->setTradingSettingsProvider(desk->getTradingSettingsProvider());
+    LockGuard<Mutex> lock(m_deskMutex);
+    m_loginRules = rules;
+}
+
+void CZelSession::configureServerZone(TradeDesk* desk)
+{
+    SystemProperties* properties = desk->properties();
+    const char* utc = properties->findProperty("SERVER_TIME_UTC");
+    if (utc && std::strcmp(utc, "UTC") == 0)
+        m_timeConverter->setServerTimeZone(nullptr);
+    else
+        m_timeConverter->setServerTimeZone(properties->findProperty("BASE_TIME_ZONE"));
+}
+
+bool CZelSession::createPriceTerminal(TradeDesk* desk)
+{
+    const char* terminal = desk->properties()->findProperty(ZelConst::PRICE_TERMINAL);
+    if (!terminal || getPriceUpdateMode() != ZelPriceUpdateMode::Default)
+        return false;
+    m_communicator->connectToPriceFeedServer(terminal);
+    return true;
 }
 
 int CZelSession::onSessionClosed(merrow::IUserSession*)
 {
+    std::shared_ptr<IProtocolProvider> provider;
+    std::shared_ptr<TradeDeskInitializer> initializer;
+    RefPtr<TradeDesk> desk;
+    RefPtr<LoginRules> rules;
+    {
+        LockGuard<Mutex> lock(m_deskMutex);
+        provider = std::move(m_provider);
+        initializer = std::move(m_initializer);
+        desk = std::move(m_tradeDesk);
+        rules = std::move(m_loginRules);
+    }
+    if (provider) {
+        RefPtr<RequestFactoryBase> requests = adoptRef(provider->getRequestFactory());
+        if (requests)
+            requests->resetSession();
+    }
+    m_communicator->setTablesManager(nullptr);
     return 0;
 }
 
-int CZelSession::onPriceFeedSessionOpened(merrow::IUserSession*)
+int CZelSession::onPriceFeedSessionOpened(merrow::IUserSession* price)
 {
+    const char* priceTransport = price ? price->getSessionProperty(ZelConst::TRANSPORT_PROVIDER_PROPERTY) : nullptr;
+    merrow::IUserSession* trade = m_communicator->getTradeSession();
+    std::shared_ptr<IProtocolProvider> provider;
+    {
+        LockGuard<Mutex> lock(m_deskMutex);
+        provider = m_provider;
+    }
+    if (!trade || !provider)
+        return 0;
+    const char* tradeTransport = trade->getSessionProperty(ZelConst::TRANSPORT_PROVIDER_PROPERTY);
+    if (std::string(priceTransport ? priceTransport : "") == std::string(tradeTransport ? tradeTransport : ""))
+        return 0;  // the trade session's readers read the price session's messages too
+    RefPtr<ResponseReaderFactory> priceReaders = adoptRef(ProtocolProviderFactory::createPriceResponseReader(priceTransport));
+    RefPtr<ResponseReaderFactory> readers = adoptRef(provider->getResponseReaderFactory());
+    if (readers)
+        readers->setPriceReaderFactory(priceReaders.get());
     return 0;
 }
 
-int CZelSession::onReconnected(merrow::IUserSession*)
+int CZelSession::onReconnected(merrow::IUserSession* session)
 {
-    return 0;
+    std::shared_ptr<IProtocolProvider> provider;
+    RefPtr<TradeDesk> desk;
+    {
+        LockGuard<Mutex> lock(m_deskMutex);
+        if (m_initializer)
+            return 0;  // the initialization still runs; it sets Connected itself
+        provider = m_provider;
+        desk = m_tradeDesk;
+    }
+    if (!provider || !desk)
+        return 0;
+    TradeDeskInitializer reinit(provider);
+    reinit.reinitFromSession(session, m_mode.load(), desk.get());
+    return 1;
 }
 
-void CZelSession::connectToPriceFeedServer(const std::string&) {}
+void CZelSession::connectToPriceFeedServer(const std::string& priceServer)
+{
+    m_communicator->connectToPriceFeedServer(priceServer);
+}
 
 bool CZelSession::hasProtocolProvider() const
 {
-    return false;
+    LockGuard<Mutex> lock(m_deskMutex);
+    return static_cast<bool>(m_provider);
 }
 
 // ---- server time ----
