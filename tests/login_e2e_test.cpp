@@ -67,6 +67,14 @@ TEST_F(Login, DemoReachesConnectedWithTheLoginsAnswers)
     Held<IZelTimeConverter> converter(session->getTimeConverter());
     EXPECT_DOUBLE_EQ(converter->convert(46000.5, IZelTimeConverter::UTC, IZelTimeConverter::Server), 46000.5);
 
+    // The statement's address continues the dealer's, which already holds a query.
+    char address[1024];
+    ASSERT_GT(session->getReportURL(address, sizeof address, account.get(), 0, 0, nullptr, nullptr, nullptr, 0), 0);
+    EXPECT_EQ(std::string(address).rfind("https://localhost/reports?source=pellora&kind=statement&S=", 0), 0u)
+        << address;
+    EXPECT_NE(std::string(address).find("&cn=DemoSession&"), std::string::npos) << address;
+    EXPECT_NE(std::string(address).find("&account=01001&"), std::string::npos) << address;
+
     session->logout();
     EXPECT_EQ(status->statuses(), (std::vector<int>{S::Connecting, S::Connected, S::Disconnecting, S::Disconnected}));
     EXPECT_EQ(session->getLoginRules(), nullptr);

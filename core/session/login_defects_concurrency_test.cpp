@@ -15,6 +15,7 @@
 #include "core/session/session_test_support.h"
 #include "core/session/trade_desk_initializer.h"
 #include "core/session/zel_session.h"
+#include "vorntool/date.h"
 
 namespace zel {
 namespace {
@@ -334,6 +335,88 @@ TEST_F(FakeLogin, TheDirectPathBuildsRulesAndAnswersFromTheLogin)
     EXPECT_FALSE(rules->isTableLoadedByDefault(ZelTable::Offers)) << "no offers answer came";
     RefPtr<IZelRequestFactory> requests = adoptRef(session->getRequestFactory());
     EXPECT_TRUE(requests);
+}
+
+} // namespace
+} // namespace zel
+
+namespace zel {
+namespace {
+
+class ReportUrl : public FakeLogin {
+protected:
+    void loginWith(const std::string& properties)
+    {
+        factory.prepare = [properties](FakeUserSession& s) {
+            s.descriptors = {desk("ONLY")};
+            s.initialMessages = {{"3", properties}, {"139", "0\n"}, {"138", "0\n"}};
+        };
+        ASSERT_NE(session->login("u", "p", "tcp://h:1", "c"), 0);
+        ASSERT_TRUE(eventually([&] { return !status->seen().empty() && status->seen().back() == S::Connected; }));
+    }
+    std::string url(double from, double till, const char* format, const char* report, const char* language,
+                    long codePage)
+    {
+        const int needed = session->getReportURL(nullptr, 0, nullptr, from, till, format, report, language, codePage);
+        if (needed <= 0)
+            return "error " + std::to_string(needed);
+        std::string buffer(static_cast<size_t>(needed), '\0');
+        const int written =
+            session->getReportURL(&buffer[0], needed, nullptr, from, till, format, report, language, codePage);
+        EXPECT_EQ(written, needed - 1);
+        buffer.resize(static_cast<size_t>(written));
+        // The cache breaker changes with the clock.
+        const size_t un = buffer.find("&un=");
+        const size_t next = buffer.find('&', un + 1);
+        if (un != std::string::npos)
+            buffer.replace(un, next - un, "&un=N");
+        return buffer;
+    }
+};
+
+double day(int y, int m, int d) { return vorntool::date::construct(uint16_t(y), uint16_t(m), uint16_t(d), 0, 0, 0, 0); }
+
+TEST_F(ReportUrl, TheAddressOfTheStatement)
+{
+    EXPECT_EQ(session->getReportURL(nullptr, 0, nullptr, 0, 0, nullptr, nullptr, nullptr, 0), -3) << "not logged in";
+    loginWith("0\nTRADER_REPORTS_URL;https://r/x?a=1;\n");
+    EXPECT_EQ(url(0, 0, nullptr, nullptr, nullptr, 0),
+              "https://r/x?a=1&S=S1&cn=ONLY&un=N&outFormat=html&from=so&till=now"
+              "&report_name=REPORT_NAME_CUSTOMER_ACCOUNT_STATEMENT");
+    // till before from is swapped; a code page in range is added.
+    EXPECT_EQ(url(day(2026, 3, 5), day(2026, 1, 2), "pdf", "R", "en", 1251),
+              "https://r/x?a=1&S=S1&cn=ONLY&cp=1251&lc=en&un=N&outFormat=pdf&from=1/2/2026&till=3/5/2026"
+              "&report_name=R");
+    EXPECT_EQ(url(day(2026, 3, 5), 0, nullptr, nullptr, nullptr, -4),
+              "https://r/x?a=1&S=S1&cn=ONLY&un=N&outFormat=html&from=3/5/2026&till=now"
+              "&report_name=REPORT_NAME_CUSTOMER_ACCOUNT_STATEMENT");
+    // Values cannot add or change a query key.
+    EXPECT_EQ(url(0, 0, "pdf #2", "a&b=c", "en&x=1", 0),
+              "https://r/x?a=1&S=S1&cn=ONLY&lc=en%26x%3D1&un=N&outFormat=pdf%20%232&from=so&till=now"
+              "&report_name=a%26b%3Dc");
+
+    // A buffer of exactly the text's length is too small and stays as it was.
+    const int needed = session->getReportURL(nullptr, 0, nullptr, 0, 0, nullptr, nullptr, nullptr, 0);
+    std::string small(static_cast<size_t>(needed - 1), 'x');
+    EXPECT_EQ(session->getReportURL(&small[0], needed - 1, nullptr, 0, 0, nullptr, nullptr, nullptr, 0), -2);
+    EXPECT_EQ(small, std::string(static_cast<size_t>(needed - 1), 'x'));
+}
+
+TEST_F(ReportUrl, AnAddressWithoutQueryAndTheRefusals)
+{
+    loginWith("0\nREPORTS_URL;https://r/y;\n");
+    EXPECT_EQ(url(0, 0, nullptr, nullptr, nullptr, 0).substr(0, 26), "https://r/y?S=S1&cn=ONLY&u");
+    session->logout();
+    EXPECT_EQ(session->getReportURL(nullptr, 0, nullptr, 0, 0, nullptr, nullptr, nullptr, 0), -3);
+}
+
+TEST_F(ReportUrl, NotAllowedOrNoAddressGivesMinusOne)
+{
+    loginWith("0\nTRADER_REPORTS_URL;https://r/x;\nTP_108;N;\n");
+    EXPECT_EQ(session->getReportURL(nullptr, 0, nullptr, 0, 0, nullptr, nullptr, nullptr, 0), -1);
+    session->logout();
+    loginWith("0\nTP_108;Y;\n");
+    EXPECT_EQ(session->getReportURL(nullptr, 0, nullptr, 0, 0, nullptr, nullptr, nullptr, 0), -1);
 }
 
 } // namespace

@@ -1,8 +1,12 @@
 #include "core/session/zel_session.h"
 
+#include <sys/time.h>
+
 #include <cstring>
 #include <thread>
+#include <utility>
 
+#include "vorntool/date.h"
 #include "core/responses/response_reader_factory.h"
 #include "core/messages/time_utils.h"
 #include "core/requests/zel_const.h"
@@ -211,10 +215,104 @@ double CZelSession::getServerTime()
     return m_serverTime.load(std::memory_order_acquire);
 }
 
-int CZelSession::getReportURL(char*, int, IZelAccountRow*, double, double, const char*, const char*, const char*,
-                              long)
+namespace {
+
+// Every value appended to the report address is percent-encoded (RFC 3986
+// unreserved characters stay), so a value holding "&", "#" or a blank can neither
+// add nor change a query key.
+void appendEncoded(std::string& out, const char* value)
 {
-    return -3;  // no trade desk
+    static const char kHex[] = "0123456789ABCDEF";
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value ? value : ""); *p; ++p) {
+        const unsigned char c = *p;
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+}
+
+void appendDate(std::string& out, double serial)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+    vorntool::date::split(serial, y, mo, d, h, mi, sec);
+    out += std::to_string(mo) + "/" + std::to_string(d) + "/" + std::to_string(y);
+}
+
+} // namespace
+
+int CZelSession::getReportURL(char* buffer, int size, IZelAccountRow* account, double from, double till,
+                              const char* format, const char* reportName, const char* language, long codePage)
+{
+    RefPtr<TradeDesk> desk;
+    {
+        LockGuard<Mutex> lock(m_deskMutex);
+        desk = m_tradeDesk;
+    }
+    if (!desk)
+        return -3;
+    if (till != 0 && till < from)
+        std::swap(from, till);
+    if (!desk->permissions()->isReportUrlAllowed())
+        return -1;
+    SystemProperties* properties = desk->properties();
+    const char* base = properties->findProperty("TRADER_REPORTS_URL");
+    if (!base)
+        base = properties->findProperty("REPORTS_URL");
+    if (!base)
+        return -1;
+
+    std::string url = base;
+    url += std::strchr(base, '?') ? "&S=" : "?S=";
+    {
+        merrow::IUserSession* trade = m_communicator->getTradeSession();
+        appendEncoded(url, trade ? trade->getSessionID() : nullptr);
+    }
+    url += "&cn=";
+    const std::string subID = m_communicator->getSessionSubID();
+    appendEncoded(url, subID.empty() ? m_communicator->getConnection().c_str() : subID.c_str());
+    if (codePage >= 1 && codePage <= 2147483646L)
+        url += "&cp=" + std::to_string(codePage);
+    if (language && *language) {
+        url += "&lc=";
+        appendEncoded(url, language);
+    }
+    timeval now{};
+    ::gettimeofday(&now, nullptr);
+    // A cache breaker in 32-bit arithmetic: it wraps and may be negative.
+    const uint32_t stamp = static_cast<uint32_t>(now.tv_sec) * 1000u + static_cast<uint32_t>(now.tv_usec / 1000);
+    url += "&un=" + std::to_string(static_cast<int32_t>(stamp));
+    url += "&outFormat=";
+    appendEncoded(url, format && *format ? format : "html");
+    if (account) {
+        url += "&account=";
+        appendEncoded(url, account->getAccountID());
+    }
+    url += "&from=";
+    if (from == 0)
+        url += "so";
+    else
+        appendDate(url, from);
+    url += "&till=";
+    if (till == 0)
+        url += "now";
+    else
+        appendDate(url, till);
+    url += "&report_name=";
+    appendEncoded(url, reportName && *reportName ? reportName : "REPORT_NAME_CUSTOMER_ACCOUNT_STATEMENT");
+
+    const int length = static_cast<int>(url.size());
+    if (!buffer)
+        return length + 1;
+    if (length < size) {
+        std::memcpy(buffer, url.c_str(), url.size() + 1);
+        return length;
+    }
+    return -2;
 }
 
 IZelTableManager* CZelSession::getTableManager()
