@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/requests/das_request_factory.h"
+#include "core/responses/response.h"
 #include "core/session/server_communicator.h"
 #include "core/session/session_test_support.h"
 #include "core/session/trade_desk_initializer.h"
@@ -417,6 +418,46 @@ TEST_F(ReportUrl, NotAllowedOrNoAddressGivesMinusOne)
     session->logout();
     loginWith("0\nTP_108;Y;\n");
     EXPECT_EQ(session->getReportURL(nullptr, 0, nullptr, 0, 0, nullptr, nullptr, nullptr, 0), -1);
+}
+
+} // namespace
+} // namespace zel
+
+namespace zel {
+namespace {
+
+// The waiting path fed by hand: answers twice, out of order, unlisted or unreadable.
+TEST_F(FakeLogin, InitialAnswersOutOfOrderTwiceOrUnreadableStillEndTheLogin)
+{
+    std::mutex sentMutex;
+    std::vector<std::string> sent;
+    factory.prepare = [&](FakeUserSession& s) {
+        s.descriptors = {desk("ONLY")};
+        s.onSend = [&](merrow::IMessage* m) {
+            std::lock_guard<std::mutex> lock(sentMutex);
+            sent.push_back(m->getValue(Fx::FLDTAG_TESTREQID) ? m->getValue(Fx::FLDTAG_TESTREQID) : "");
+        };
+    };
+    ASSERT_NE(session->login("u", "p", "tcp://h:1", "c"), 0);
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lock(sentMutex);
+        return sent.size() == 3;
+    }));
+    FakeUserSession* t = trade();
+    // Commands 3, 139, 138 in that order; answered 138 first, then garbage for
+    // 139, then 3 twice: the second answer of a command replaces the first.
+    t->deliver(dasAnswer(sent[2], "0\n;;;\n\x01\x02").get());
+    t->deliver(dasAnswer(sent[1], "0\nnot;an;instrument\n;;\n").get());
+    EXPECT_EQ(status->seen(), (Statuses{S::Connecting})) << "not complete before every command has an answer";
+    t->deliver(dasAnswer(sent[0], "0\nBASE_CRNCY;GBP;\n").get());
+    ASSERT_TRUE(eventually([&] { return !status->seen().empty() && status->seen().back() == S::Connected; }));
+    t->deliver(dasAnswer(sent[0], "0\nBASE_CRNCY;JPY;\n").get());  // late and unmatched: dropped
+    EXPECT_EQ(status->seen(), (Statuses{S::Connecting, S::Connected}));
+    RefPtr<IZelLoginRules> rules = adoptRef(session->getLoginRules());
+    ASSERT_TRUE(rules) << "the waiting path builds rules too";
+    RefPtr<IZelResponse> properties = adoptRef(rules->getSystemPropertiesResponse());
+    ASSERT_TRUE(properties);
+    EXPECT_STREQ(static_cast<Response*>(properties.get())->getResponse(), "0\nBASE_CRNCY;GBP;\n");
 }
 
 } // namespace
