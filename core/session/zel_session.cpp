@@ -38,6 +38,7 @@ CZelSession::CZelSession(IUserSessionFactory& factory)
 
 CZelSession::~CZelSession()
 {
+    setTablesManager(nullptr);
     m_serverTimeListener->detach();
     m_communicator->unsubscribeResponse(m_serverTimeListener.get());
     // The communicator goes first: its workers and listeners call back into us.
@@ -191,13 +192,41 @@ int CZelSession::getReportURL(char*, int, IZelAccountRow*, double, double, const
 
 IZelTableManager* CZelSession::getTableManager()
 {
-    return nullptr;
+    if (m_mode.load() == ZelTableManagerMode::NoTableManager)
+        return nullptr;
+    return tablesManager().detach();
 }
 
 void CZelSession::useTableManager(ZelTableManagerMode mode)
 {
-    if (m_communicator->getStatus() == Status::Disconnected)
-        m_mode.store(mode);
+    if (m_communicator->getStatus() != Status::Disconnected)
+        return;
+    m_mode.store(mode);
+    if (RefPtr<TablesManager> manager = tablesManager()) {
+        manager->setSession(this);
+        manager->setTableManagerMode(mode);
+    }
+}
+
+void CZelSession::setTablesManager(TablesManager* manager)
+{
+    RefPtr<TablesManager> held(manager);
+    {
+        LockGuard<Mutex> lock(m_tablesMutex);
+        std::swap(m_tablesManager, held);
+    }
+    if (held)
+        held->setSession(nullptr);
+    if (manager != nullptr) {
+        manager->setSession(this);
+        manager->setTableManagerMode(m_mode.load());
+    }
+}
+
+RefPtr<TablesManager> CZelSession::tablesManager() const
+{
+    LockGuard<Mutex> lock(m_tablesMutex);
+    return m_tablesManager;
 }
 
 void CZelSession::setServerTime(double serial)
