@@ -9,6 +9,19 @@
 
 namespace zel {
 
+namespace {
+
+// The updates listener hears every message before the application's listeners.
+void subscribeFirst(IZelSession* session, IZelResponseListener* listener)
+{
+    if (auto* zel = dynamic_cast<CZelSession*>(session))
+        zel->subscribeMessageListenerAsFirst(listener);
+    else if (session != nullptr)
+        session->subscribeResponse(listener);
+}
+
+} // namespace
+
 struct TablesManager::LiveTables {
     explicit LiveTables(TablesManager* owner)
         : offers(new OffersTable(owner), RefPtr<OffersTable>::adopt),
@@ -91,8 +104,7 @@ void TablesManager::setSession(IZelSession* session)
         return;
     if (previous != nullptr)
         previous->unsubscribeResponse(listener.get());
-    if (auto* zel = dynamic_cast<CZelSession*>(session))
-        zel->subscribeMessageListenerAsFirst(listener.get());
+    subscribeFirst(session, listener.get());
 }
 
 IZelSession* TablesManager::getSession() const
@@ -123,8 +135,7 @@ void TablesManager::setTableManagerMode(ZelTableManagerMode mode)
             m_updatesListener = listener;
             session = m_session;
         }
-        if (auto* zel = dynamic_cast<CZelSession*>(session))
-            zel->subscribeMessageListenerAsFirst(listener.get());
+        subscribeFirst(session, listener.get());
         return;
     }
     dropTables();
