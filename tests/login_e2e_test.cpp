@@ -186,3 +186,35 @@ TEST_F(Login, UserKindsGetTheirOwnPermissions)
 
 } // namespace
 } // namespace login_e2e
+
+namespace login_e2e {
+namespace {
+
+TEST_F(Login, WithTheTableManagerTheLoginsTablesHoldTheDealersRows)
+{
+    for (const char* connection : {"Demo", "DemoAsync"}) {
+        newSession();
+        session->useTableManager(ZelTableManagerMode::TableManagerOnly);
+        ASSERT_TRUE(loginAndWait("demo", "demo", connection)) << ::testing::PrintToString(status->failures());
+        Held<IZelLoginRules> rules(session->getLoginRules());
+        ASSERT_TRUE(rules);
+        const bool direct = std::string(connection) == "Demo";
+        EXPECT_EQ(rules->isTableLoadedByDefault(ZelTable::Offers), direct) << connection;
+        EXPECT_EQ(rules->isTableLoadedByDefault(ZelTable::Accounts), direct) << connection;
+        Held<IZelTableManager> manager(session->getTableManager());
+        ASSERT_TRUE(manager) << connection;
+        if (direct) {
+            Held<IZelTable> offers(manager->getTable(ZelTable::Offers));
+            Held<IZelTable> accounts(manager->getTable(ZelTable::Accounts));
+            ASSERT_TRUE(offers);
+            ASSERT_TRUE(accounts);
+            EXPECT_EQ(offers->size(), 14) << "the demo world's instruments";
+            EXPECT_EQ(accounts->size(), 2) << "demo's two accounts";
+        }
+        session->logout();
+        EXPECT_EQ(session->getTableManager(), nullptr) << "no trade desk, no table manager";
+    }
+}
+
+} // namespace
+} // namespace login_e2e

@@ -99,6 +99,8 @@ RefPtr<TradeDesk> TradeDeskInitializer::initFromSession(merrow::IUserSession* se
         return nullptr;
     RefPtr<TradeDesk> desk = adoptRef(new TradeDesk(session->getUserKind()));
     desk->tables()->setMode(mode);
+    if (m_prepare)
+        m_prepare(desk.get());
     m_provider->initTradeDeskFromMessages(desk.get(), commands, answers);
     return desk;
 }
@@ -237,6 +239,8 @@ void TradeDeskInitializer::finish(bool success, const std::string& text)
     RefPtr<TradeDesk> desk;
     if (success) {
         desk = adoptRef(new TradeDesk(userKind));
+        if (m_prepare)
+            m_prepare(desk.get());
         m_provider->initTradeDeskFromMessages(desk.get(), commands, answers);
     }
     callback(success, desk, text);

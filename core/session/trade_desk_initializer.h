@@ -75,6 +75,9 @@ public:
     // answers may take (0: no limit).
     void initWithSendRequest(ServerCommunicator& communicator, int userKind, Callback callback, int timeoutMs);
 
+    // Runs on each new trade desk before answers load into it (the session gives
+    // it its table manager, so that the live tables exist).
+    void setPrepare(std::function<void(TradeDesk*)> prepare) { m_prepare = std::move(prepare); }
     // The answer received for a command, "" when none.
     std::string answerOf(int command);
     void onMessageReceived(int command, const char* text);
@@ -97,6 +100,7 @@ private:
     ServerCommunicator* m_communicator = nullptr;
     int m_userKind = 20;
     Callback m_callback;
+    std::function<void(TradeDesk*)> m_prepare;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;

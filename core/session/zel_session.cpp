@@ -50,6 +50,7 @@ CZelSession::~CZelSession()
         std::lock_guard<std::mutex> lock(m_guard->mutex);
         m_guard->session = nullptr;
     }
+    setTablesManager(nullptr);
     m_serverTimeListener->detach();
     m_communicator->unsubscribeResponse(m_serverTimeListener.get());
     // The communicator goes first: its workers and listeners call back into us, and
@@ -317,9 +318,9 @@ int CZelSession::getReportURL(char* buffer, int size, IZelAccountRow* account, d
 
 IZelTableManager* CZelSession::getTableManager()
 {
-    // The public table-manager interface arrives with the live tables; until then
-    // there is nothing an application could hold.
-    return nullptr;
+    if (m_mode.load() == ZelTableManagerMode::NoTableManager)
+        return nullptr;
+    return tablesManager().detach();
 }
 
 void CZelSession::useTableManager(ZelTableManagerMode mode)
@@ -327,9 +328,31 @@ void CZelSession::useTableManager(ZelTableManagerMode mode)
     if (m_communicator->getStatus() != Status::Disconnected)
         return;
     m_mode.store(mode);
-    LockGuard<Mutex> lock(m_deskMutex);
-    if (m_tradeDesk)
-        m_tradeDesk->tables()->setMode(mode);
+    if (RefPtr<TablesManager> manager = tablesManager()) {
+        manager->setSession(this);
+        manager->setTableManagerMode(mode);
+    }
+}
+
+void CZelSession::setTablesManager(TablesManager* manager)
+{
+    RefPtr<TablesManager> held(manager);
+    {
+        LockGuard<Mutex> lock(m_tablesMutex);
+        std::swap(m_tablesManager, held);
+    }
+    if (held)
+        held->setSession(nullptr);
+    if (manager != nullptr) {
+        manager->setSession(this);
+        manager->setTableManagerMode(m_mode.load());
+    }
+}
+
+RefPtr<TablesManager> CZelSession::tablesManager() const
+{
+    LockGuard<Mutex> lock(m_tablesMutex);
+    return m_tablesManager;
 }
 
 void CZelSession::setServerTime(double serial)
@@ -348,6 +371,21 @@ int CZelSession::onSessionOpened(merrow::IUserSession* session)
 {
     std::shared_ptr<IProtocolProvider> provider = ProtocolProviderFactory::create(session);
     auto initializer = std::make_shared<TradeDeskInitializer>(provider);
+    // The live tables exist before the answers load into them.
+    std::weak_ptr<Guard> prepareGuard = m_guard;
+    initializer->setPrepare([prepareGuard](TradeDesk* desk) {
+        std::shared_ptr<Guard> g = prepareGuard.lock();
+        if (!g)
+            return;
+        RefPtr<CZelSession> self;
+        {
+            std::lock_guard<std::mutex> lock(g->mutex);
+            if (!g->session || !g->session->tryAddRef())
+                return;
+            self = adoptRef(g->session);
+        }
+        self->setTablesManager(desk->tables());
+    });
     {
         LockGuard<Mutex> lock(m_deskMutex);
         m_provider = provider;
@@ -423,7 +461,8 @@ bool CZelSession::completeTradeDesk(merrow::IUserSession* session, const RefPtr<
     }
     if (!provider)
         return false;
-    desk->tables()->setMode(m_mode.load());
+    if (tablesManager().get() != desk->tables())
+        setTablesManager(desk->tables());
     // The factories read through the trade desk's tables.
     RefPtr<ResponseReaderFactory> readers = adoptRef(provider->getResponseReaderFactory());
     if (readers)
@@ -507,6 +546,7 @@ int CZelSession::onSessionClosed(merrow::IUserSession*)
             requests->resetSession();
     }
     m_communicator->setTablesManager(nullptr);
+    setTablesManager(nullptr);
     return 0;
 }
 

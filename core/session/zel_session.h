@@ -24,6 +24,7 @@
 #include "core/session/server_communicator.h"
 #include "core/session/trade_desk.h"
 #include "core/session/trade_desk_initializer.h"
+#include "core/tables/tables_manager.h"
 #include "zel/session.h"
 
 namespace zel {
@@ -65,6 +66,10 @@ public:
     void subscribeMessageListenerAsFirst(IZelResponseListener* listener);
     ServerCommunicator& communicator() { return *m_communicator; }
     ZelTableManagerMode getTableManagerMode() const { return m_mode.load(); }
+    // The trade desk's table manager, set when the trade desk is made (null when it
+    // goes): it gets this session and the stored mode.
+    void setTablesManager(TablesManager* manager);
+    RefPtr<TablesManager> tablesManager() const;
 
     // The server time is the timestamp every pushed update starts with.
     class ServerTimeListener : public TThreadSafeAddRefImpl<IZelResponseListener> {
@@ -135,6 +140,8 @@ private:
     std::atomic<ZelTableManagerMode> m_mode{ZelTableManagerMode::NoTableManager};
     std::atomic<double> m_serverTime{0.0};
     RefPtr<ServerTimeListener> m_serverTimeListener;
+    mutable Mutex m_tablesMutex;
+    RefPtr<TablesManager> m_tablesManager ZEL_GUARDED_BY(m_tablesMutex);
 };
 
 } // namespace zel

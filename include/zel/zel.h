@@ -19,6 +19,7 @@
 #include "zel/system_properties_reader.h"
 #include "zel/table_column.h"
 #include "zel/table_readers.h"
+#include "zel/tables.h"
 #include "zel/table_types.h"
 #include "zel/time_converter.h"
 #include "zel/timeframe.h"
