@@ -201,4 +201,19 @@ TEST(DealerProcessTest, BadConfigurationExitsTwoNamingTheField) {
     ::close(q.err);
 }
 
+TEST(DealerProcessTest, ASecondDealerOnTheSameDataFolderExitsTwo) {
+    char tmpl[] = "/tmp/dealer-process-XXXXXX";
+    const std::string dir = ::mkdtemp(tmpl);
+    DealerProcess first(dir);
+    ASSERT_FALSE(first.url.empty()) << "ready line: " << first.ready;
+    Process p = spawn({"pellora-dealer", "--data", dir, "--listen", "tcp://127.0.0.1:0"});
+    const std::string err = readAll(p.err);
+    EXPECT_EQ(waitExit(p.pid), 2);
+    EXPECT_NE(err.find("'" + dir + "' is in use by another pellora-dealer"), std::string::npos) << err;
+    ::close(p.out);
+    ::close(p.err);
+    Client c(first.url);  // the first one is untouched
+    EXPECT_EQ(c.login(LoginArgs()), "");
+}
+
 } // namespace

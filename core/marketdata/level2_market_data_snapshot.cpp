@@ -1,11 +1,14 @@
 #include "core/marketdata/level2_market_data_snapshot.h"
 
 #include <cstring>
+#include <ctime>
+#include <iomanip>
+#include <locale>
+#include <sstream>
 
 #include "core/marketdata/market_data_fields.h"
 #include "core/messages/message_fields.h"
 #include "merrow/fix_defs.h"
-#include "merrow/utc_timestamp.h"
 #include "vorntool/date.h"
 
 namespace zel {
@@ -14,17 +17,25 @@ using merrow::IFixDefs;
 
 namespace {
 
-// 0 for an absent field, a zero, or a text that is not a timestamp.
+// Quote times are whole seconds since 1970 (UTC), sent as an integer or a double; 0
+// for an absent field, a value below 1 or one past the last date.
 double readQuoteTime(const merrow::IFieldGroup* group, int tag)
 {
     const merrow::IField* field = group->getField(tag);
     if (field == nullptr)
         return 0.0;
-    if (field->getType() == merrow::WIRETYPE_DOUBLE) {
-        const double serial = field->getDoubleValue();
-        return serial >= vorntool::date::minDate && serial <= vorntool::date::maxDate ? serial : 0.0;
-    }
-    return merrow::CUTCTimestamp::toDate(field->getValue());
+    const double seconds = field->getType() == merrow::WIRETYPE_DOUBLE ? field->getDoubleValue()
+                                                                       : static_cast<double>(field->getIntValue());
+    constexpr double kLastSecond = 253402300799.0;  // 9999-12-31 23:59:59
+    if (!(seconds >= 1) || seconds > kLastSecond)
+        return 0.0;
+    const std::time_t whole = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    if (gmtime_r(&whole, &utc) == nullptr)
+        return 0.0;
+    return vorntool::date::construct(static_cast<uint16_t>(utc.tm_year + 1900), static_cast<uint16_t>(utc.tm_mon + 1),
+                                     static_cast<uint16_t>(utc.tm_mday), static_cast<uint16_t>(utc.tm_hour),
+                                     static_cast<uint16_t>(utc.tm_min), static_cast<uint16_t>(utc.tm_sec), 0);
 }
 
 bool entryKind(char type, CMDPriceEntry::PriceEntryType* kind)
@@ -44,6 +55,32 @@ int size(const merrow::IFieldGroupList* list)
 }
 
 } // namespace
+
+std::string CLevel2MarketDataSnapshot::toString() const
+{
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << std::setprecision(15);
+    static const char* const kEntryNames[] = {"bid = ", "ask = ", "high = ", "low = "};
+    bool first = true;
+    auto line = [&]() -> std::ostringstream& {
+        if (!first)
+            out << '\n';
+        first = false;
+        return out;
+    };
+    for (const auto& data : m_marketDatas) {
+        line() << "MD: originator = " << data->getOriginator() << "; sequenceNumber = " << data->getSequenceNumber();
+        for (const auto& quote : data->getQuotes()) {
+            line() << "--== Quote: currency = " << quote->getCurrency() << "; quoteId = " << quote->getQuoteId();
+            for (const auto& ladder : quote->getPriceLadders())
+                for (const auto& entry : ladder->getPriceEntries())
+                    line() << "     " << kEntryNames[entry->getType()] << entry->getRate()
+                           << " (amount = " << entry->getAmount() << "; condition = " << entry->getCondition() << ")";
+        }
+    }
+    return out.str();
+}
 
 bool CLevel2MarketDataSnapshot::fill(merrow::IMessage* message)
 {

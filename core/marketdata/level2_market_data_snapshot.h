@@ -95,12 +95,17 @@ public:
     // Incoming only.
     merrow::IMessage* toMessage(merrow::IUserSession* session) override { return nullptr; }
     // Reads a MSGTYPE_QORARTMPMARKETDATASNAPSHOT with an FLDTAG_NOMDENTRIES group;
-    // ladder entries of another type are skipped. Quote times are UTC timestamp
-    // texts or serials sent as doubles.
+    // ladder entries of another type are skipped. Quote times are seconds since
+    // 1970 (UTC).
     bool fill(merrow::IMessage* message) override;
     void reset() { m_marketDatas.clear(); }
 
     const std::vector<std::unique_ptr<CLevel2MarketData>>& getMarketDatas() const { return m_marketDatas; }
+    // The snapshot for a log, one line per originator, quote and price entry:
+    // "MD: originator = LP1; sequenceNumber = 42", "--== Quote: currency = EUR/USD;
+    // quoteId = Q-1", "     bid = 1.2345 (amount = 1000000; condition = A)".
+    // Numbers are written the same whatever the process's locale.
+    std::string toString() const;
 
 protected:
     ~CLevel2MarketDataSnapshot() override = default;

@@ -40,9 +40,9 @@ MessagePtr level2Message()
 
     merrow::IFieldGroup* q = quotes->appendGroup();
     q->setValue(IFixDefs::FLDTAG_SYMBOL, "EUR/USD");
-    q->setValue(IFixDefs::FLDTAG_QORAMDQUOTEDATETIME, "20110315-14:30:05");
+    q->setIntValue(IFixDefs::FLDTAG_QORAMDQUOTEDATETIME, 1300199405);  // 2011-03-15 14:30:05 UTC
     q->setValue(IFixDefs::FLDTAG_QUOTEENTRYID, "Q-1");
-    q->setDoubleValue(IFixDefs::FLDTAG_QORAMDQUOTEEXPIREDATETIME, vorntool::date(2011, 3, 16).getSerial());
+    q->setDoubleValue(IFixDefs::FLDTAG_QORAMDQUOTEEXPIREDATETIME, 1300233600.75);  // whole seconds count
     q->setIntValue(static_cast<int>(IFixDefs::MDENTRYTYPE_VOLUME), 1500);
     q->setValue(IFixDefs::FLDTAG_QORASYMID, "1");
     merrow::IFieldGroup* ladder = q->createGroupList(IFixDefs::FLDTAG_QORAMDPRICELADDERS)->appendGroup();
@@ -56,6 +56,7 @@ MessagePtr level2Message()
     merrow::IFieldGroup* jpy = quotes->appendGroup();
     jpy->setValue(IFixDefs::FLDTAG_SYMBOL, "USD/JPY");
     jpy->setIntValue(IFixDefs::FLDTAG_QORAMDQUOTEDATETIME, 0);
+    jpy->setValue(IFixDefs::FLDTAG_QORAMDQUOTEEXPIREDATETIME, "-5");
     jpy->createGroupList(IFixDefs::FLDTAG_QORAMDPRICELADDERS)->appendGroup();
     return m;
 }
@@ -98,6 +99,39 @@ TEST(Level2MarketDataSnapshot, BuildsTheTree)
     EXPECT_EQ(jpy.getVolume(), 0);
     ASSERT_EQ(jpy.getPriceLadders().size(), 1u);
     EXPECT_TRUE(jpy.getPriceLadders()[0]->getPriceEntries().empty());
+}
+
+TEST(Level2MarketDataSnapshot, TimesAreSecondsSince1970)
+{
+    MessagePtr m = level2Message();
+    RefPtr<CLevel2MarketDataSnapshot> s(new CLevel2MarketDataSnapshot());
+    ASSERT_TRUE(s->fill(m.get()));
+    const CMDQuote& eur = *s->getMarketDatas()[0]->getQuotes()[0];
+    EXPECT_DOUBLE_EQ(eur.getDateTime(), vorntool::date(2011, 3, 15, 14, 30, 5).getSerial());
+    EXPECT_DOUBLE_EQ(eur.getExpirationDateTime(), vorntool::date(2011, 3, 16).getSerial()) << "whole seconds";
+    EXPECT_EQ(s->getMarketDatas()[0]->getQuotes()[1]->getExpirationDateTime(), 0) << "below 1: no date";
+    merrow::IFieldGroup* q = m->getGroupList(IFixDefs::FLDTAG_NOMDENTRIES)->get(0)->getGroupList(IFixDefs::FLDTAG_QORAMDQUOTES)->get(0);
+    q->setValue(IFixDefs::FLDTAG_QORAMDQUOTEDATETIME, "1300199405");  // the same as a text
+    q->setIntValue(IFixDefs::FLDTAG_QORAMDQUOTEEXPIREDATETIME, 300000000000);  // past the last date
+    ASSERT_TRUE(s->fill(m.get()));
+    EXPECT_DOUBLE_EQ(s->getMarketDatas()[0]->getQuotes()[0]->getDateTime(), vorntool::date(2011, 3, 15, 14, 30, 5).getSerial());
+    EXPECT_EQ(s->getMarketDatas()[0]->getQuotes()[0]->getExpirationDateTime(), 0);
+}
+
+TEST(Level2MarketDataSnapshot, TextForTheLog)
+{
+    MessagePtr m = level2Message();
+    RefPtr<CLevel2MarketDataSnapshot> s(new CLevel2MarketDataSnapshot());
+    ASSERT_TRUE(s->fill(m.get()));
+    EXPECT_EQ(s->toString(),
+              "MD: originator = LP1; sequenceNumber = 42\n"
+              "--== Quote: currency = EUR/USD; quoteId = Q-1\n"
+              "     bid = 1.2345 (amount = 1000000; condition = A)\n"
+              "     ask = 1.2347 (amount = 2000000; condition = )\n"
+              "     low = 1.1 (amount = 0; condition = )\n"
+              "--== Quote: currency = USD/JPY; quoteId = ");
+    RefPtr<CLevel2MarketDataSnapshot> empty(new CLevel2MarketDataSnapshot());
+    EXPECT_EQ(empty->toString(), "");
 }
 
 TEST(Level2MarketDataSnapshot, BadFormsDecodeToNothing)

@@ -1,26 +1,23 @@
 #include "core/marketdata/market_data_snapshot_response_reader.h"
 
 #include <algorithm>
-#include <cstdlib>
 
+#include "core/messages/wire_values.h"
 #include "merrow/utc_timestamp.h"
 
 namespace zel {
 
 namespace {
 
+// Read the same whatever the process's locale: a decimal comma must not cut a price.
 double number(const char* text)
 {
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    return end == text ? 0.0 : v;
+    return parseWireDouble(text);
 }
 
 int integer(const char* text)
 {
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    return end == text ? 0 : static_cast<int>(v);
+    return parseWireInt(text);
 }
 
 } // namespace

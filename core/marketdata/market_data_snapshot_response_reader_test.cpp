@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 #include "core/base/ref_ptr.h"
 #include "merrow/utc_timestamp.h"
 
@@ -27,6 +30,27 @@ TEST(MarketRateParser, EveryLineIsABarInFieldOrder)
     EXPECT_EQ(r->getVolume(1), 0);
     EXPECT_EQ(r->getBid(0), r->getBidClose(0));
     EXPECT_EQ(r->getAsk(0), r->getAskClose(0));
+}
+
+// A Java host may set a decimal-comma locale: bars keep their decimals all the same.
+TEST(MarketRateParser, NumbersIgnoreTheLocale)
+{
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    const char* set = nullptr;
+    for (const char* l : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"})
+        if ((set = std::setlocale(LC_NUMERIC, l)) != nullptr)
+            break;
+    if (set == nullptr)
+        GTEST_SKIP() << "no locale with a decimal comma installed";
+    RefPtr<MarketDataSnapshotResponseReader> r = adoptRef(new MarketDataSnapshotResponseReader(0, 0, 1));
+    MarketRateParser parser(r.get());
+    CResultSetTokenizer("20260105-10:00:00;1.08451;1.08452;1.08453;1.08454;1.5;1.25;1.75;1.125;12").tokenize(&parser);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    ASSERT_EQ(r->size(), 1);
+    EXPECT_EQ(r->getBidOpen(0), 1.08451);
+    EXPECT_EQ(r->getBidLow(0), 1.08454);
+    EXPECT_EQ(r->getAskLow(0), 1.125);
+    EXPECT_EQ(r->getVolume(0), 12);
 }
 
 TEST(MarketDataSnapshotResponseReader, AdjustmentsOrderAndBounds)

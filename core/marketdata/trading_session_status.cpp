@@ -22,6 +22,9 @@ double readTime(const merrow::IFieldGroup* message, int tag)
     return QORAdate2Ole(text, std::strlen(text) > 9 ? text + 9 : nullptr);
 }
 
+// Written with their seconds and zero-padded ("YYYYMMDD-hh:mm:ss"), not as
+// "hh:mm:00" with blank-padded fields: readTime reads every field back, and a
+// status relayed by the library keeps its times to the second.
 void writeTime(merrow::IFieldGroup* message, int tag, double serial)
 {
     if (serial == 0)

@@ -87,6 +87,11 @@ const char* Strings::getSessionClosed()
     return "The session is closed.";
 }
 
+const char* Strings::getMarketDataRequestRejected()
+{
+    return "The market data request was rejected.";
+}
+
 const char* Strings::getErrorDesc(const char* text)
 {
     thread_local std::string buffer;

@@ -33,6 +33,8 @@ public:
     static const char* getValueMapNotValid();
     // "The session is closed."
     static const char* getSessionClosed();
+    // "The market data request was rejected.": a market-data reject without a text.
+    static const char* getMarketDataRequestRejected();
     // "Desc=%s": the text of a request the server rejected.
     static const char* getErrorDesc(const char* text);
 };

@@ -20,6 +20,7 @@ TEST(Strings, CatalogueTexts)
     EXPECT_STREQ(Strings::getPegTypeError("o"), "The 'o' must be either O or M.");
     EXPECT_STREQ(Strings::getValueMapNotValid(), "The value map is not valid.");
     EXPECT_STREQ(Strings::getSessionClosed(), "The session is closed.");
+    EXPECT_STREQ(Strings::getMarketDataRequestRejected(), "The market data request was rejected.");
 }
 
 TEST(Strings, ArgumentsAreCopiedVerbatim)

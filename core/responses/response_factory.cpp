@@ -151,7 +151,7 @@ void ResponseFactory::createErrorFromRejectRespone(merrow::IMessage* message, st
         // A refused price-history request is a reject too; without its text the
         // application would be told of a failure with nothing to show.
         const char* text = static_cast<CMarketDataRequestReject*>(object.get())->getText();
-        error = Strings::getErrorDesc(*text ? text : "The market data request was rejected.");
+        error = Strings::getErrorDesc(*text ? text : Strings::getMarketDataRequestRejected());
     }
 }
 

@@ -3,8 +3,9 @@
 // dealing server's zone. The session hands one out (getTimeConverter).
 
 #include "vorntool/add_ref.h"
+#include "zel/zel_export.h"
 
-class IZelTimeConverter : public IAddRef {
+class ZEL_API IZelTimeConverter : public IAddRef {
 public:
     enum TimeZone { UTC = 0, Local = 1, EST = 2, Server = 3 };
 

@@ -294,7 +294,7 @@ void ServerConnection::onLogon(const IMessage& message)
                 session = it->second;
         }
         if (!session || session->token() != logon.resumeToken) {
-            m_core.log("resume of unknown session " + logon.sessionId + " from " + m_link->peerAddress());
+            m_core.log("resume of unknown session " + detail::logId(logon.sessionId) + " from " + m_link->peerAddress());
             refuseLogon("The session has expired.", true);
             return;
         }

@@ -48,6 +48,11 @@ SharedFrame encodeShared(const wire::FrameHeader& header, const IMessage& messag
 
 } // namespace
 
+std::string logId(const std::string& sessionId)
+{
+    return sessionId.size() > 8 ? sessionId.substr(0, 8) + "..." : sessionId;
+}
+
 std::string randomHex(size_t bytes)
 {
     static const char* digits = "0123456789abcdef";
@@ -194,7 +199,7 @@ Status ServerSessionImpl::send(const IMessage& message, int channel, const std::
         if (!j.ok()) {
             const std::string text = "The session expired: the client did not acknowledge the server's messages.";
             if (auto c = core())
-                c->log("session " + m_id + " of " + m_logon.user + ": journal overflow (" + j.reason + ")");
+                c->log("session " + logId(m_id) + " of " + m_logon.user + ": journal overflow (" + j.reason + ")");
             endLocked(SessionEnd::kJournalOverflow, text);
             logoutLocked(admin::LogoutReason::kExpired, text);
             return Status::error("journal overflow: " + j.reason);
@@ -308,7 +313,7 @@ void ServerSessionImpl::reportEnd()
     auto c = core();
     if (!c)
         return;
-    c->log("session " + m_id + " of " + m_logon.user + " ended: " + text);
+    c->log("session " + logId(m_id) + " of " + m_logon.user + " ended: " + text);
     ServerSessionPtr self = shared_from_this();
     guarded(*c, "onSessionEnded", [&] { c->app.onSessionEnded(self, why, text); });
     c->sessionEndReported();
@@ -368,7 +373,7 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
         Status st = queueAdminLocked(*admin::build(ack));
         if (!st.ok()) {
             // Initial messages beyond the client's limit: the logon cannot complete.
-            c->log("session " + m_id + ": LogonAck could not be built: " + st.reason());
+            c->log("session " + logId(m_id) + ": LogonAck could not be built: " + st.reason());
             m_link.reset();
         }
     }
@@ -383,7 +388,7 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
     }
     link->setHeartbeatInterval(m_heartbeat);
     link->kick();
-    c->log("session " + m_id + " of " + m_logon.user + " logged on from " + m_peer);
+    c->log("session " + logId(m_id) + " of " + m_logon.user + " logged on from " + m_peer);
     ServerSessionPtr self = shared_from_this();
     guarded(*c, "onSessionStarted", [&] { c->app.onSessionStarted(self, false); });
 }
@@ -484,7 +489,7 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
     connection->bind(shared_from_this());
     link->setHeartbeatInterval(m_heartbeat);
     link->kick();
-    c->log("session " + m_id + " of " + m_logon.user + " resumed from " + link->peerAddress() + " after " +
+    c->log("session " + logId(m_id) + " of " + m_logon.user + " resumed from " + link->peerAddress() + " after " +
            std::to_string(logon.lastReceived));
     ServerSessionPtr self = shared_from_this();
     std::vector<InitialMessageText> initial;
@@ -495,7 +500,7 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
             return;
         Status st = queueAdminLocked(*admin::build(admin::ResendComplete{toWire(initial)}));
         if (!st.ok()) {
-            c->log("session " + m_id + ": ResendComplete could not be built: " + st.reason());
+            c->log("session " + logId(m_id) + ": ResendComplete could not be built: " + st.reason());
             (void)queueAdminLocked(*admin::build(admin::ResendComplete{}));
         }
     }
@@ -594,7 +599,7 @@ void ServerSessionImpl::onLinkClosed(Link& link, const std::string& reason)
                    [self, pending, pendingLogon] { self->continueResume(pending, pendingLogon); });
         return;
     }
-    c->log("session " + m_id + " of " + m_logon.user + " cut: " + reason);
+    c->log("session " + logId(m_id) + " of " + m_logon.user + " cut: " + reason);
     ServerSessionPtr self = shared_from_this();
     guarded(*c, "onSessionCut", [&] { c->app.onSessionCut(self, reason); });
 }

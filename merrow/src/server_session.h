@@ -239,6 +239,9 @@ private:
 
 // Random hexadecimal text of `bytes` random bytes, for session IDs and resume tokens.
 std::string randomHex(size_t bytes);
+// A session ID as the log shows it: a prefix that tells sessions apart. The whole ID
+// (with the trader ID) opens a price session, so it never goes to the log.
+std::string logId(const std::string& sessionId);
 
 } // namespace detail
 } // namespace merrow

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -100,10 +101,24 @@ Status ControlSocket::start(const std::string& path) {
     if (listenFd_ < 0) return Status::error("--control: cannot create a socket");
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    ::unlink(path.c_str());
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 8) != 0)
+    // Only a stale socket is replaced: any other file at the path is someone's data,
+    // and a socket that answers belongs to a running dealer.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) return Status::error("--control: '" + path + "' exists and is not a socket");
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool live = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        if (probe >= 0) ::close(probe);
+        if (live) return Status::error("--control: '" + path + "' is the socket of a running process");
+        ::unlink(path.c_str());
+    }
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         return Status::error("--control: cannot listen on '" + path + "': " + std::strerror(errno));
     path_ = path;
+    // Owner-only, whatever the umask; a connection that still slips in before the
+    // chmod meets the peer check at accept.
+    if (::chmod(path.c_str(), 0600) != 0 || ::listen(listenFd_, 8) != 0)
+        return Status::error("--control: cannot listen on '" + path + "': " + std::strerror(errno));
     thread_ = std::thread([this] { run(); });
     return Status::ok();
 }
@@ -136,7 +151,17 @@ void ControlSocket::run() {
         if (fds[0].revents) break;
         if (fds[1].revents & POLLIN) {
             const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) clients[fd];
+            if (fd >= 0) {
+                ucred peer{};
+                socklen_t len = sizeof peer;
+                if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) == 0 && peer.uid == allowedUid_) {
+                    clients[fd];
+                } else {
+                    const char refused[] = "error permission denied\n";
+                    (void)::send(fd, refused, sizeof refused - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                    ::close(fd);
+                }
+            }
         }
         for (size_t i = 2; i < fds.size(); ++i) {
             if (!fds[i].revents) continue;

@@ -13,13 +13,17 @@
 //   stop-prices, resume-prices, stats
 // TARGET is a user name, a session ID or "all". Answers begin with "ok" or "error ".
 //
-// ControlSocket serves them on a unix-domain stream socket.
+// ControlSocket serves them on a unix-domain stream socket that only its owner can
+// open, to connections of its own user only.
 // [Threading] runControlCommand: any thread. ControlSocket runs one thread of its own;
 // stop() (or the destructor) joins it and removes the socket file.
 
 #include <atomic>
 #include <string>
 #include <thread>
+
+#include <sys/types.h>
+#include <unistd.h>
 
 #include "dealer.h"
 
@@ -34,15 +38,19 @@ public:
     ControlSocket(const ControlSocket&) = delete;
     ControlSocket& operator=(const ControlSocket&) = delete;
 
-    // Listens on the path (an existing socket file there is replaced).
+    // Listens on the path, owner-only. A stale socket there is replaced; any other
+    // file, or a socket that answers, is refused.
     Status start(const std::string& path);
     void stop();
+    // Connections of other users are refused; tests name another user to see it.
+    void setAllowedUid(uid_t uid) { allowedUid_ = uid; }
 
 private:
     void run();
 
     Dealer& dealer_;
     std::string path_;
+    uid_t allowedUid_ = ::geteuid();
     int listenFd_ = -1;
     int wakePipe_[2] = {-1, -1};
     std::thread thread_;

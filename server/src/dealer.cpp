@@ -72,21 +72,18 @@ bool isTableCommand(int c) {
 // Unknown names give an empty context (no user), which the dealer never answers for.
 bool isOrderCommand(int c) { return c == 34 || c == 19 || c == 20 || c == 24 || c == 131 || c == 117; }
 
-bool ownsAccount(const User& u, const std::string& accountId) {
-    return std::find(u.accounts.begin(), u.accounts.end(), accountId) != u.accounts.end();
+// RTMP sessions take their prices as level-2 snapshots.
+bool takesLevel2(const Dealer::SessionContext& c) {
+    if (c.terminal) return c.terminal->protocol == Protocol::Rtmp;
+    return c.connection && c.connection->protocol == Protocol::Rtmp && c.connection->priceTerminal.empty();
 }
 
-Status makeDir(const std::string& dir) {
-    if (dir.empty()) return Status::error("the data folder is not named");
-    std::string path;
-    for (size_t i = 0; i <= dir.size(); ++i) {
-        if (i == dir.size() || (dir[i] == '/' && i > 0)) {
-            path = dir.substr(0, i);
-            if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-                return Status::error("cannot create the data folder '" + path + "'");
-        }
-    }
-    return Status::ok();
+// A session ID with the trader ID opens a price session: the log gets a prefix only,
+// enough to tell sessions apart.
+std::string logId(const std::string& sessionId) { return sessionId.substr(0, 8) + "..."; }
+
+bool ownsAccount(const User& u, const std::string& accountId) {
+    return std::find(u.accounts.begin(), u.accounts.end(), accountId) != u.accounts.end();
 }
 
 } // namespace
@@ -109,7 +106,8 @@ void Dealer::log(const std::string& line) const {
 Status Dealer::create(DealerConfig config, std::unique_ptr<Dealer>& out) {
     if (Status s = config.world.validate(); !s.isOk()) return s;
     if (config.tickRate < 1) return Status::error("the tick rate must be at least 1");
-    if (Status s = makeDir(config.dataDir); !s.isOk()) return s;
+    if (!config.folderLock)
+        if (Status s = DataFolderLock::acquire(config.dataDir, config.folderLock); !s.isOk()) return s;
     std::unique_ptr<Store> store;
     if (Status s = Store::open(config.dataDir + "/state.db", store); !s.isOk()) return s;
     UnixMs start = config.virtualStart ? config.virtualStart : kDefaultVirtualStart;
@@ -170,6 +168,7 @@ Status Dealer::start() {
     merrow::Status s = server_->start();
     if (!s.ok()) return Status::error(s.reason());
     started_ = true;
+    heavy_.start();
     priceThread_ = std::thread([this] { priceLoop(); });
     return Status::ok();
 }
@@ -183,6 +182,7 @@ void Dealer::stop() {
     }
     loopCv_.notify_all();
     if (priceThread_.joinable()) priceThread_.join();
+    heavy_.stop();
     if (server_) server_->stop(merrow::CloseReason::kShutdown, "The server is shutting down.");
     std::lock_guard<std::mutex> lock(priceMu_);
     if (engine_ && store_) savePricesLocked(clock_.now());
@@ -247,10 +247,15 @@ void Dealer::pumpPrices() {
     };
     std::vector<Receiver> receivers;
     receivers.reserve(sessions.size());
+    std::vector<std::pair<merrow::ServerSessionPtr, const PriceTerminal*>> level2;
     const size_t conflateAbove = config_.serverOptions.conflateAbove;
     for (const merrow::ServerSessionPtr& s : sessions) {
         auto ctx = contextOf(s);
         if (!ctx || !s->connected()) continue;
+        if (takesLevel2(*ctx)) {
+            level2.emplace_back(s, ctx->terminal);
+            continue;
+        }
         if (!ctx->terminal && (!ctx->connection || ctx->connection->protocol != Protocol::Das ||
                                !ctx->connection->priceTerminal.empty()))
             continue;
@@ -291,6 +296,12 @@ void Dealer::pumpPrices() {
         });
     }
     if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && seq > 0)) savePricesLocked(now);
+    if (seq > 0 && !level2.empty()) {
+        std::vector<size_t> ticked;
+        for (size_t i = 0; i < lastSeq.size(); ++i)
+            if (lastSeq[i] != kNone) ticked.push_back(i);
+        pushLevel2Locked(level2, ticked);
+    }
     if (seq == 0 || receivers.empty()) return;
 
     std::vector<Tick> lastOnes;
@@ -379,6 +390,10 @@ Status Dealer::setPrice(const std::string& offerId, double bid) {
     MessagePtr m = dasMessage(u.str());
     for (const merrow::ServerSessionPtr& s : sessions) {
         auto ctx = contextOf(s);
+        if (ctx && takesLevel2(*ctx)) {
+            pushLevel2Locked({{s, ctx->terminal}}, {static_cast<size_t>(i)});
+            continue;
+        }
         if (!ctx || (!ctx->terminal && (!ctx->connection || !ctx->connection->priceTerminal.empty()))) continue;
         if (s->send(*m, Fx::CHANNEL_MARKET_DATA, offerId).ok()) ++ticksSent_;
     }
@@ -432,7 +447,9 @@ merrow::LogonReply Dealer::onLogon(const merrow::LogonInfo& logon) {
         return merrow::LogonReply::reject(named.empty() ? "Choose a trading session."
                                                         : "Unknown trading session '" + named + "'.");
     }
-    if (!chosen->pin.empty() && logon.pin != chosen->pin) return merrow::LogonReply::reject("Invalid PIN.");
+    if (!chosen->pin.empty() && logon.pin.empty())
+        return merrow::LogonReply::reject("A PIN is required for this trading session.");
+    if (!chosen->pin.empty() && logon.pin != chosen->pin) return merrow::LogonReply::reject("Wrong PIN.");
 
     SessionContext ctx = contextFor(logon);
     merrow::LogonReply r;
@@ -440,7 +457,7 @@ merrow::LogonReply Dealer::onLogon(const merrow::LogonInfo& logon) {
     r.traderId = u->traderId;
     r.userKind = u->kind;
     r.properties.push_back({"TransportProvider", protocolName(c->protocol)});
-    if (c->protocol == Protocol::Das) r.initialMessages = initialMessages(ctx);
+    r.initialMessages = c->protocol == Protocol::Das ? initialMessages(ctx) : rtmpInitialMessages(*c, ctx.initialCommands);
     return r;
 }
 
@@ -479,17 +496,24 @@ merrow::LogonReply Dealer::onLogonBySession(const merrow::LogonInfo& logon,
 void Dealer::onSessionStarted(const merrow::ServerSessionPtr& session, bool resumed) {
     if (!resumed || !session->context())
         session->setContext(std::make_shared<SessionContext>(contextFor(session->logon())));
-    log(std::string(resumed ? "resumed " : "logged on ") + session->user() + " session " + session->sessionId());
+    log(std::string(resumed ? "resumed " : "logged on ") + session->user() + " session " + logId(session->sessionId()));
+    // Prices that moved during the outage were not kept for the session: it starts
+    // again from a snapshot of every offer.
+    auto ctx = contextOf(session);
+    if (resumed && ctx && (ctx->terminal || (ctx->connection && ctx->connection->priceTerminal.empty())))
+        sendFreshPrices(session, ctx->terminal, takesLevel2(*ctx));
 }
 
 std::vector<merrow::InitialMessageText> Dealer::onResume(const merrow::ServerSessionPtr& session) {
     auto ctx = contextOf(session);
-    if (!ctx || !ctx->connection || ctx->connection->protocol != Protocol::Das) return {};
+    if (!ctx || !ctx->connection) return {};
+    if (ctx->connection->protocol == Protocol::Rtmp) return rtmpInitialMessages(*ctx->connection, ctx->initialCommands);
     return initialMessages(*ctx);
 }
 
 void Dealer::onSessionEnded(const merrow::ServerSessionPtr& session, merrow::SessionEnd, const std::string& text) {
-    log("session " + session->sessionId() + " of " + session->user() + " ended: " + text);
+    heavy_.cancel(session->sessionId());
+    log("session " + logId(session->sessionId()) + " of " + session->user() + " ended: " + text);
 }
 
 std::vector<merrow::InitialMessageText> Dealer::initialMessages(const SessionContext& ctx) {
@@ -646,18 +670,32 @@ void Dealer::handleMarketData(const merrow::ServerSessionPtr& s, const merrow::I
             digits = ins->digits;
         }
     }
-    std::vector<Bar> bars;
-    if (st.isOk()) {
-        h.timeframe = r.timeframe;
-        h.from = r.from;
-        h.to = r.to;
-        h.count = std::min(r.count, HistoryGenerator::kMaxBars);
-        h.includeWeekends = r.includeWeekends;
-        st = history_->bars(h, clock_.now(), &tape_, bars);
-        if (!st.isOk()) reason = Fx::MDREQREJREASON_UNKNOWN_SYMBOL;
-    }
     if (!st.isOk()) {
         MessagePtr rej = marketDataReject(requestIdOf(m), reason, st.text());
+        (void)s->send(*rej);
+        return;
+    }
+    h.timeframe = r.timeframe;
+    h.from = r.from;
+    h.to = r.to;
+    h.count = std::min(r.count, HistoryGenerator::kMaxBars);
+    h.includeWeekends = r.includeWeekends;
+    // Thousands of bars are built off the I/O threads, which serve every session.
+    const UnixMs now = clock_.now();
+    if (!heavy_.submit(s->sessionId(), [this, s, r, h, digits, now] { answerHistory(s, r, h, digits, now); })) {
+        MessagePtr rej = marketDataReject(r.requestId, Fx::MDREQREJREASON_INSUFFICIENT_BANDWIDTH,
+                                          "Too many price-history requests of this session are waiting (at most " +
+                                              std::to_string(heavy_.perOwner()) + "); ask again when they are answered.");
+        (void)s->send(*rej);
+    }
+}
+
+void Dealer::answerHistory(const merrow::ServerSessionPtr& s, const MarketDataRequest& r, const HistoryRequest& h,
+                           int digits, UnixMs now) {
+    if (s->ended()) return;
+    std::vector<Bar> bars;
+    if (Status st = history_->bars(h, now, &tape_, bars); !st.isOk()) {
+        MessagePtr rej = marketDataReject(r.requestId, Fx::MDREQREJREASON_UNKNOWN_SYMBOL, st.text());
         (void)s->send(*rej);
         return;
     }
@@ -704,20 +742,15 @@ void Dealer::onMessage(const merrow::ServerSessionPtr& session, const merrow::IM
             }
         }
     } else if (type == Fx::MSGTYPE_MARKETDATAREQUEST) {
+        if (ctx->connection && ctx->connection->protocol == Protocol::Rtmp) {
+            MessagePtr rej = marketDataReject(requestIdOf(message), Fx::MDREQREJREASON_UNSUPPORTED_MDUPDATETYPE,
+                                              "Price history is not offered over RTMP.");
+            (void)session->send(*rej);
+            return;
+        }
         handleMarketData(session, message);
     } else if (type == Fx::MSGTYPE_QORAXMLMESSAGE) {
-        // RTMP requests carry their ID as the "RequestId" attribute of the XML text.
-        const char* xml = message.getValue(Fx::FLDTAG_TEXT);
-        std::string id;
-        if (xml) {
-            const std::string t = xml;
-            const size_t at = t.find("RequestId=\"");
-            if (at != std::string::npos) id = t.substr(at + 11, t.find('"', at + 11) - at - 11);
-        }
-        if (!id.empty()) {
-            MessagePtr rej = requestReject(id, "XML requests are not served.");
-            (void)session->send(*rej);
-        }
+        handleXml(session, ctx->connection, message);
     } else {
         MessagePtr rej = requestReject(requestIdOf(message), "Unknown message type '" + type + "'.");
         (void)session->send(*rej);

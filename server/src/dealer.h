@@ -10,7 +10,8 @@
 // Ownership: the Dealer owns its merrow::Server, store, engine and price thread.
 // [Threading] Every public operation may be called from any thread but create(),
 // start() and stop() (one thread, in that order). Server callbacks run on the
-// server's I/O threads; no callback waits for another.
+// server's I/O threads; no callback waits for another. Price-history answers are
+// built on the heavy-work thread (heavy_), so they never hold up the I/O threads.
 // [Locking] stateMu_ guards the tables and instrument settings; priceMu_ guards the
 // engine and serialises price pushes. The order is priceMu_ before stateMu_; no lock
 // is held while the store commits except the one whose state the change belongs to.
@@ -25,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "data_lock.h"
+#include "heavy_work.h"
 #include "history.h"
 #include "merrow/server.h"
 #include "price_engine.h"
@@ -40,6 +43,7 @@ namespace pellora::dealer {
 struct DealerConfig {
     World world;
     std::string dataDir;  // holds state.db; created when missing
+    std::shared_ptr<DataFolderLock> folderLock;  // of dataDir; create() takes it when null
     uint64_t seed = 1;
     int tickRate = 20;
     bool virtualClock = false;
@@ -117,9 +121,22 @@ private:
     std::vector<merrow::InitialMessageText> initialMessages(const SessionContext& ctx);
     void handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m);
     void handleMarketData(const merrow::ServerSessionPtr& s, const merrow::IFieldGroup& m);
+    // Builds and sends a price-history answer; runs on heavy_'s workers.
+    void answerHistory(const merrow::ServerSessionPtr& s, const MarketDataRequest& r, const HistoryRequest& h,
+                       int digits, UnixMs now);
     void sendAnswer(const merrow::ServerSessionPtr& s, const std::string& requestId, const std::string& text);
     std::vector<OfferQuote> quotes();
     const Instrument* instrumentLocked(const std::string& offerId) const;
+
+    // RTMP sessions (rtmp_session.cpp).
+    void handleXml(const merrow::ServerSessionPtr& s, const Connection* connection, const merrow::IMessage& m);
+    std::vector<merrow::InitialMessageText> rtmpInitialMessages(const Connection& c, const std::vector<int>& commands);
+    // Level-2 snapshots of the instruments that ticked; requires priceMu_.
+    void pushLevel2Locked(const std::vector<std::pair<merrow::ServerSessionPtr, const PriceTerminal*>>& receivers,
+                          const std::vector<size_t>& instruments);
+    // Every offer's current price (those of the terminal, when one is given) in one
+    // market-data message: the snapshot a resumed session starts again from.
+    void sendFreshPrices(const merrow::ServerSessionPtr& s, const PriceTerminal* terminal, bool level2);
 
     std::vector<merrow::ServerSessionPtr> targets(const std::string& target) const;
     size_t closeTargets(const std::string& target, merrow::CloseReason reason, const std::string& text);
@@ -145,7 +162,9 @@ private:
     bool pricesStopped_ = false;  // guarded by priceMu_
     UnixMs lastSave_ = 0;         // guarded by priceMu_
 
+    HeavyWork heavy_;  // price-history answers, off the I/O threads
     std::atomic<uint64_t> ticksSent_{0};
+    std::atomic<int64_t> level2Sequence_{0};
     std::atomic<uint64_t> ordersExecuted_{0};
 
     std::mutex loopMu_;

@@ -28,8 +28,8 @@ TEST_F(LoginTest, RefusalsCarryTheirText) {
         {"wrong password", args("Demo", "demo", "wrong"), "Invalid user name or password."},
         {"unknown user", args("Demo", "nobody", "demo"), "Invalid user name or password."},
         {"another user's password", args("Demo", "demo22", "demo"), "Invalid user name or password."},
-        {"missing PIN", args("DemoMulti", "demo", "demo", "Secure"), "Invalid PIN."},
-        {"wrong PIN", args("DemoMulti", "demo", "demo", "Secure", "4321"), "Invalid PIN."},
+        {"missing PIN", args("DemoMulti", "demo", "demo", "Secure"), "A PIN is required for this trading session."},
+        {"wrong PIN", args("DemoMulti", "demo", "demo", "Secure", "4321"), "Wrong PIN."},
         {"unknown trading session", args("DemoMulti", "demo", "demo", "Bogus"), "Unknown trading session 'Bogus'."},
     };
     for (const Case& c : cases) {

@@ -31,12 +31,25 @@ public:
 inline ::testing::Environment* const kTransportEnvironment =
     ::testing::AddGlobalTestEnvironment(new TransportEnvironment);
 
+// One quote of a level-2 snapshot, flattened (first ladder only).
+struct Level2Seen {
+    std::string originator;
+    int64_t sequence = 0;
+    std::string symbol, offerId, quoteId;
+    int64_t time = 0;    // the quote time field read as an integer
+    int timeKind = 0;    // its wire type
+    int64_t volume = 0;
+    double bid = 0, ask = 0, high = 0, low = 0;
+    std::string bidCondition, askCondition;
+};
+
 // One received message, copied.
 struct Got {
     std::string type;
     std::map<int, std::string> fields;  // top-level text fields
     std::string das;                    // the "DAS" entry, when there is one
     bool hasDas = false;
+    std::vector<Level2Seen> quotes;     // of a level-2 snapshot
 
     std::string field(int tag) const {
         auto it = fields.find(tag);
@@ -77,6 +90,7 @@ public:
                     g.hasDas = true;
                 }
             }
+        if (g.type == Fx::MSGTYPE_QORARTMPMARKETDATASNAPSHOT) readLevel2(*m, g.quotes);
         std::lock_guard<std::mutex> lock(mu_);
         got_.push_back(std::move(g));
         cv_.notify_all();
@@ -104,6 +118,50 @@ public:
     }
 
 private:
+    static std::string text(const merrow::IFieldGroup* g, int tag) {
+        const char* v = g->getValue(tag);
+        return v ? v : "";
+    }
+    static void readLevel2(const merrow::IMessage& m, std::vector<Level2Seen>& out) {
+        merrow::IFieldGroupList* origins = m.getGroupList(Fx::FLDTAG_NOMDENTRIES);
+        for (int i = 0; origins && i < origins->size(); ++i) {
+            merrow::IFieldGroup* o = origins->get(i);
+            merrow::IFieldGroupList* quotes = o->getGroupList(Fx::FLDTAG_QORAMDQUOTES);
+            for (int j = 0; quotes && j < quotes->size(); ++j) {
+                merrow::IFieldGroup* q = quotes->get(j);
+                Level2Seen s;
+                s.originator = text(o, Fx::FLDTAG_QORAMDORIGINATOR);
+                s.sequence = o->getIntValue(Fx::FLDTAG_MDREQID);
+                s.symbol = text(q, Fx::FLDTAG_SYMBOL);
+                s.offerId = text(q, Fx::FLDTAG_QORASYMID);
+                s.quoteId = text(q, Fx::FLDTAG_QUOTEENTRYID);
+                s.time = q->getIntValue(Fx::FLDTAG_QORAMDQUOTEDATETIME);
+                if (merrow::IField* f = q->getField(Fx::FLDTAG_QORAMDQUOTEDATETIME)) s.timeKind = f->getType();
+                s.volume = q->getIntValue(static_cast<int>(Fx::MDENTRYTYPE_VOLUME));
+                merrow::IFieldGroupList* ladders = q->getGroupList(Fx::FLDTAG_QORAMDPRICELADDERS);
+                merrow::IFieldGroupList* entries =
+                    ladders && ladders->size() ? ladders->get(0)->getGroupList(Fx::FLDTAG_QORAMDENTRYLIST) : nullptr;
+                for (int k = 0; entries && k < entries->size(); ++k) {
+                    merrow::IFieldGroup* e = entries->get(k);
+                    const std::string type = text(e, Fx::FLDTAG_MDENTRYTYPE);
+                    const double px = e->getDoubleValue(Fx::FLDTAG_MDENTRYPX);
+                    if (type == std::string(1, Fx::MDENTRYTYPE_BID)) {
+                        s.bid = px;
+                        s.bidCondition = text(e, Fx::FLDTAG_QUOTECONDITION);
+                    } else if (type == std::string(1, Fx::MDENTRYTYPE_ASK)) {
+                        s.ask = px;
+                        s.askCondition = text(e, Fx::FLDTAG_QUOTECONDITION);
+                    } else if (type == std::string(1, Fx::MDENTRYTYPE_HIGH)) {
+                        s.high = px;
+                    } else if (type == std::string(1, Fx::MDENTRYTYPE_LOW)) {
+                        s.low = px;
+                    }
+                }
+                out.push_back(std::move(s));
+            }
+        }
+    }
+
     mutable std::mutex mu_;
     std::condition_variable cv_;
     std::vector<Got> got_;
@@ -232,6 +290,20 @@ public:
         if (!exchange(requestMessage(id, command, params), id, g)) return "<no answer>";
         if (g.type == Fx::MSGTYPE_QORARESPONSE && g.hasDas) return g.das;
         return "<" + g.type + ">: " + g.field(Fx::FLDTAG_QORAERRORDETAILS);
+    }
+
+    // An XML message carrying the text; with an ID, waits for the answer under it.
+    Got xml(const std::string& text, const std::string& id = std::string()) {
+        merrow::IMessage* m = session_->getMessageFactory()->createMessage(Fx::MSGTYPE_QORAXMLMESSAGE);
+        m->setValue(Fx::FLDTAG_TEXT, text.c_str());
+        Got g;
+        if (id.empty()) {
+            session_->send(m);
+            merrow::ConnectionManagerEx::freeObject(m);
+        } else if (!exchange(m, id, g)) {
+            g.type = "<no answer>";
+        }
+        return g;
     }
 
     // A price-history request as the SDK writes one.

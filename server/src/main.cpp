@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
     for (const std::string& u : plainPasswordUsers(config.world))
         std::cerr << "pellora-dealer: warning: user '" << u << "' has a plain-text password" << std::endl;
     config.dataDir = opt.dataDir;
+    bool inUse = false;
+    if (Status s = DataFolderLock::acquire(opt.dataDir, config.folderLock, &inUse); !s.isOk())
+        return fail(inUse ? kExitBadUsage : 1, s.text());
     config.seed = opt.seed;
     // A tick rate of 0 runs without price moves (set-price still works).
     config.tickRate = opt.tickRate > 0 ? opt.tickRate : 1;
