@@ -218,3 +218,47 @@ TEST_F(Login, WithTheTableManagerTheLoginsTablesHoldTheDealersRows)
 
 } // namespace
 } // namespace login_e2e
+
+namespace login_e2e {
+namespace {
+
+TEST_F(Login, DemoRTMPLoadsPropertiesAndInstrumentsOverXml)
+{
+    for (ZelTableManagerMode mode : {ZelTableManagerMode::NoTableManager, ZelTableManagerMode::TableManagerOnly}) {
+        newSession();
+        session->useTableManager(mode);
+        ASSERT_TRUE(loginAndWait("demo", "demo", "DemoRTMP")) << ::testing::PrintToString(status->failures());
+        EXPECT_EQ(status->statuses(), (std::vector<int>{S::Connecting, S::Connected}));
+        Held<IZelLoginRules> rules(session->getLoginRules());
+        ASSERT_TRUE(rules);
+        Held<IZelPermissionChecker> permissions(rules->getPermissionChecker());
+        ASSERT_TRUE(permissions);
+        // The instruments arrived (a CFD's unit is known). The RTMP instrument list
+        // carries no trading status, so its markets read as closed: RTMP trades nothing.
+        Held<IZelTradingSettingsProvider> settings(rules->getTradingSettingsProvider());
+        EXPECT_EQ(settings->getBaseUnitSize("SPX500", nullptr), 1);
+        EXPECT_EQ(settings->getBaseUnitSize("NOT/THERE", nullptr), 0);
+        EXPECT_EQ(settings->getMarketStatus("EUR/USD"), ZelMarketStatus::Closed);
+        EXPECT_EQ(permissions->canCreateMarketOpenOrder("EUR/USD"), 0);
+        EXPECT_EQ(permissions->canChangeOfferSubscription(nullptr), 1) << "RTMP_SYMBOL_SUBSCR_ENABLED is Y";
+        // A property value holding "&" survives the XML.
+        char address[1024];
+        ASSERT_GT(session->getReportURL(address, sizeof address, nullptr, 0, 0, nullptr, nullptr, nullptr, 0), 0);
+        EXPECT_EQ(std::string(address).rfind("https://localhost/reports?source=pellora&kind=statement&S=", 0), 0u)
+            << address;
+        // The offers come as one XML answer.
+        Held<IZelRequestFactory> factory(session->getRequestFactory());
+        ASSERT_TRUE(factory);
+        const std::string id = send(factory->createRefreshTableRequest(ZelTable::Offers));
+        Held<IZelResponse> offers(responses->waitCompleted(id));
+        ASSERT_TRUE(offers) << responses->waitFailed(id);
+        Held<IZelResponseReaderFactory> readers(session->getResponseReaderFactory());
+        Held<IZelOffersTableResponseReader> reader(readers->createOffersTableReader(offers.get()));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->size(), 14);
+        session->logout();
+    }
+}
+
+} // namespace
+} // namespace login_e2e
