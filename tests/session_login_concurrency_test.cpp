@@ -1,7 +1,8 @@
 // Logging in through the session object over the real transport, against the
 // scripted server: statuses in order, every failure text, the version check, the
-// trading-session choice and the PIN. The trade desk is not there yet, so a login
-// ends at the opening of the trade session (recorded by the session's seam).
+// trading-session choice and the PIN. The scripted server carries no trade desk, so
+// here a login ends at the opening of the trade session (recorded by the session's
+// seam); tests/login_e2e_test.cpp logs in to Connected against the dealer.
 
 #include <gtest/gtest.h>
 

@@ -100,10 +100,14 @@ double QORAdate2Ole(const char* date, const char* time)
         !sliceNumber(date, dateLength, 6, 2, &d))
         return 0.0;
     if (time != nullptr) {
+        // A short or garbled time keeps the date: a slice that cannot be read is 0.
         const size_t timeLength = std::strlen(time);
-        if (!sliceNumber(time, timeLength, 0, 2, &h) || !sliceNumber(time, timeLength, 3, 2, &mi) ||
-            !sliceNumber(time, timeLength, 6, 2, &s))
-            return 0.0;
+        if (!sliceNumber(time, timeLength, 0, 2, &h))
+            h = 0;
+        if (!sliceNumber(time, timeLength, 3, 2, &mi))
+            mi = 0;
+        if (!sliceNumber(time, timeLength, 6, 2, &s))
+            s = 0;
     }
     if (y > 9999 || mo > 12 || d > 31 || h > 23 || mi > 59 || s > 59)
         return 0.0;

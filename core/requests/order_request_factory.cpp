@@ -359,8 +359,12 @@ bool OrderRequestFactory::buildChildren(CommandRequest& parent, int32_t command)
         }
         // A batch goes out as one command, so every member must be of that command.
         const RequestCommandName* found = findRequestCommand(childCommand);
-        if (!found || found->command != command) {
+        if (!found) {
             fail(Strings::getUnknownCommand(childCommand));
+            return false;
+        }
+        if (found->command != command) {
+            fail(Strings::getCommandNotInBatch(childCommand));
             return false;
         }
         OrderRequestFactory nested(m_session, m_factory, child);

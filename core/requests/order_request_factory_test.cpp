@@ -275,7 +275,9 @@ TEST_F(OrderBuilding, BatchFailuresKeepTheChildsReason)
          "The required parameter 'AccountID' must be specified"},
         {"child without command", makeMap({type("OM"), kOffer, kAccount, kBuy, kAmount}),
          "The required parameter 'Command' must be specified"},
-        {"child of another command", makeMap({cmd("DeleteOrder"), {P::OrderID, "O1"}}), "Command 'DeleteOrder' does not exist."},
+        {"child of another command", makeMap({cmd("DeleteOrder"), {P::OrderID, "O1"}}),
+         "Command 'DeleteOrder' cannot be part of this batch: a batch holds requests of its own command only."},
+        {"child of an unknown command", makeMap({cmd("Nonsense")}), "Command 'Nonsense' does not exist."},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);

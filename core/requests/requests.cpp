@@ -54,4 +54,18 @@ int Requests::size() const
     return static_cast<int>(m_requests.size());
 }
 
+std::vector<std::string> Requests::takeAll()
+{
+    std::unordered_map<std::string, RefPtr<IZelRequest>> taken;
+    {
+        LockGuard<RecursiveMutex> lock(m_mutex);
+        taken.swap(m_requests);
+    }
+    std::vector<std::string> ids;
+    ids.reserve(taken.size());
+    for (const auto& entry : taken)
+        ids.push_back(entry.first);
+    return ids;
+}
+
 } // namespace zel

@@ -11,6 +11,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "core/base/mutex.h"
 #include "core/base/ref_ptr.h"
@@ -36,6 +37,8 @@ public:
     IZelRequest* findAndRemove(const char* requestID);
 
     int size() const;
+    // Empties the registry; the identifiers it held, in no particular order.
+    std::vector<std::string> takeAll();
 
 private:
     void addLocked(IZelRequest* request, int depth) ZEL_REQUIRES(m_mutex);

@@ -39,6 +39,13 @@ const char* Strings::getUnknownCommand(const char* command)
     return format(buffer, "Command '%s' does not exist.", {command});
 }
 
+const char* Strings::getCommandNotInBatch(const char* command)
+{
+    thread_local std::string buffer;
+    return format(buffer, "Command '%s' cannot be part of this batch: a batch holds requests of its own command only.",
+                  {command});
+}
+
 const char* Strings::getUnknownOrderType(const char* orderType)
 {
     thread_local std::string buffer;

@@ -17,6 +17,8 @@ public:
     static const char* getMissedRequiredParam(const char* param);
     // "Command '%s' does not exist."
     static const char* getUnknownCommand(const char* command);
+    // "Command '%s' cannot be part of this batch: a batch holds requests of its own command only."
+    static const char* getCommandNotInBatch(const char* command);
     // "Order type '%s' does not exist."
     static const char* getUnknownOrderType(const char* orderType);
     // "Either '%s' or both '%s' and '%s' must be specified for using TrailStepStop parameters."

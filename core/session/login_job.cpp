@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "core/requests/zel_const.h"
 #include "core/session/server_communicator.h"
@@ -138,8 +139,10 @@ void LoginJob::run(void* /*argument*/)
             addPinToExtraParams(pin, extra);
 
         if (session->login(extra.c_str()) == 1) {
-            c.onSessionOpened(session);
-            session = nullptr;  // the communicator holds it now
+            // Ownership passes before the call: whatever happens inside, the
+            // communicator holds the session and this worker never frees it.
+            merrow::IUserSession* opened = std::exchange(session, nullptr);
+            c.onSessionOpened(opened);
         } else {
             // The transport refused without saying why; the application still
             // deserves an answer rather than a login that never ends.
@@ -162,7 +165,7 @@ void LoginJob::run(void* /*argument*/)
         }
     }
     // The last step: it may let the session object go.
-    c.loginEnded(m_ownerRetained);
+    c.loginEnded(this, m_ownerRetained);
 }
 
 } // namespace zel

@@ -14,7 +14,7 @@ void PreEventResponseListener::onTablesUpdates(IZelResponse* response)
     if (!text)
         return;
     RefPtr<TablesManager> manager;
-    const char* nothing = nullptr;
+    std::string nothing;
     {
         LockGuard<Mutex> lock(m_mutex);
         manager = m_manager;
@@ -26,7 +26,7 @@ void PreEventResponseListener::onTablesUpdates(IZelResponse* response)
     if (!from)
         return;
     // From the first instrument line on; the parser skips the lines of other tables.
-    UpdateInstrumentsParserSpecial parser(manager->instruments(), nothing);
+    UpdateInstrumentsParserSpecial parser(manager->instruments(), nothing.c_str());
     CResultSetTokenizer(from).tokenize(&parser);
 }
 
@@ -41,7 +41,8 @@ void PreEventResponseListener::setTablesManager(TablesManager* manager)
 void PreEventResponseListener::setNothingFieldValue(const char* value)
 {
     LockGuard<Mutex> lock(m_mutex);
-    m_nothingFieldValue = value;
+    if (value)
+        m_nothingFieldValue = value;
 }
 
 } // namespace zel

@@ -7,6 +7,8 @@
 // [Threading] Callbacks run on the transport thread of the update; the manager is
 // replaced under a mutex and used without it (the instruments table locks its adds).
 
+#include <string>
+
 #include "core/base/mutex.h"
 #include "core/base/ref_ptr.h"
 #include "core/tables/tables_manager.h"
@@ -25,7 +27,8 @@ public:
 
     // Adds a reference (the previous manager is released); null: none.
     void setTablesManager(TablesManager* manager);
-    // The marker text is held, not copied: it belongs to the protocol provider.
+    // The marker text is copied: the provider that owns it goes at logout while an
+    // update may still be parsed.
     void setNothingFieldValue(const char* value);
 
 protected:
@@ -34,7 +37,7 @@ protected:
 private:
     mutable Mutex m_mutex;
     RefPtr<TablesManager> m_manager ZEL_GUARDED_BY(m_mutex);
-    const char* m_nothingFieldValue ZEL_GUARDED_BY(m_mutex) = nullptr;
+    std::string m_nothingFieldValue ZEL_GUARDED_BY(m_mutex) = "!=";
 };
 
 } // namespace zel

@@ -62,6 +62,12 @@ ServerCommunicator::ServerCommunicator(Callbacks callbacks, IUserSessionFactory&
 
 ServerCommunicator::~ServerCommunicator()
 {
+    {
+        // An application that lets the session go wants no more notices from it.
+        std::lock_guard<std::mutex> lock(m_notifierMutex);
+        m_notifierStop = true;
+        m_notifierQueue.clear();
+    }
     // Workers first: they call into this object.
     std::unique_ptr<LoginJob> job;
     std::vector<std::unique_ptr<LoginJob>> retired;
@@ -72,6 +78,13 @@ ServerCommunicator::~ServerCommunicator()
     }
     if (job)
         retired.push_back(std::move(job));
+    std::vector<std::unique_ptr<PriceFeedLoginJob>> priceJobs;
+    {
+        LockGuard<Mutex> lock(m_jobMutex);
+        priceJobs.swap(m_retiredPriceJobs);
+        if (m_priceJob)
+            priceJobs.push_back(std::move(m_priceJob));
+    }
     for (std::unique_ptr<LoginJob>& j : retired) {
         // A job cannot join itself; its owner never lets that happen, and should it
         // ever, a leaked job is better than a terminated process.
@@ -80,11 +93,60 @@ ServerCommunicator::~ServerCommunicator()
         else
             j.reset();
     }
+    for (std::unique_ptr<PriceFeedLoginJob>& j : priceJobs) {
+        if (j->isOnThisThread())
+            (void)j.release();
+        else
+            j.reset();
+    }
     closeSession(true);
     m_messageListener->listeners().remove(m_preEventListener.get());
     m_statusListener->detach();
+    {
+        std::lock_guard<std::mutex> lock(m_notifierMutex);
+        m_notifierStop = true;
+    }
+    m_notifierWake.notify_all();
+    if (m_notifier.joinable()) {
+        if (m_notifier.get_id() == std::this_thread::get_id())
+            m_notifier.detach();
+        else
+            m_notifier.join();
+    }
     LockGuard<Mutex> lock(m_statusMutex);
     m_status = Status::Disconnected;
+}
+
+void ServerCommunicator::post(std::function<void()> call)
+{
+    std::lock_guard<std::mutex> lock(m_notifierMutex);
+    if (m_notifierStop)
+        return;
+    m_notifierQueue.push_back(std::move(call));
+    if (!m_notifier.joinable()) {
+        try {
+            m_notifier = std::thread([this] { notifierLoop(); });
+        } catch (...) {
+            m_notifierQueue.clear();  // nowhere to tell it: dropped rather than told in the sender's locks
+            return;
+        }
+    }
+    m_notifierWake.notify_one();
+}
+
+void ServerCommunicator::notifierLoop()
+{
+    std::unique_lock<std::mutex> lock(m_notifierMutex);
+    for (;;) {
+        m_notifierWake.wait(lock, [this] { return m_notifierStop || !m_notifierQueue.empty(); });
+        if (m_notifierQueue.empty())
+            return;  // stopping, nothing left to tell
+        std::function<void()> call = std::move(m_notifierQueue.front());
+        m_notifierQueue.pop_front();
+        lock.unlock();
+        callApplication(call);
+        lock.lock();
+    }
 }
 
 void ServerCommunicator::setPriceUpdateMode(ZelPriceUpdateMode mode)
@@ -105,20 +167,23 @@ int ServerCommunicator::login(const char* user, const char* password, const char
 {
     RefPtr<LoginData> data = adoptRef(new LoginData(user, url, password, connection,
                                                     ZelConst::TRADER_LOGIN_EXTRA_COMMAND));
-    {
-        LockGuard<Mutex> lock(m_dataMutex);
-        m_loginData = data;
-        m_connection = data->getConnection();
-    }
     std::vector<std::unique_ptr<LoginJob>> finished;
     bool started = false;
     {
+        // The running login's data stay until it ends: a second login in its
+        // start-up window changes nothing.
         LockGuard<Mutex> lock(m_jobMutex);
         if (m_loginActive)
             return Status::Connecting;
         if (m_loginJob)
             m_retiredJobs.push_back(std::move(m_loginJob));
         reapJobs(finished);
+        {
+            LockGuard<Mutex> dataLock(m_dataMutex);
+            m_loginData = data;
+            m_connection = data->getConnection();
+            m_loginUrl = data->getUrl();
+        }
         const bool retained = m_callbacks.retainOwner ? m_callbacks.retainOwner() : false;
         m_loginJob = std::make_unique<LoginJob>(data.get(), this, retained);
         m_loginActive = true;
@@ -126,6 +191,9 @@ int ServerCommunicator::login(const char* user, const char* password, const char
         if (!started) {
             m_loginActive = false;
             m_loginJob.reset();
+            LockGuard<Mutex> dataLock(m_dataMutex);
+            if (m_loginData.get() == data.get())
+                m_loginData = nullptr;
             if (retained && m_callbacks.releaseOwner)
                 m_callbacks.releaseOwner(false);
         }
@@ -149,11 +217,13 @@ bool ServerCommunicator::isLoginActive() const
     return m_loginActive;
 }
 
-void ServerCommunicator::loginEnded(bool ownerRetained)
+void ServerCommunicator::loginEnded(const LoginJob* job, bool ownerRetained)
 {
     {
+        // An older worker ending late must not clear the flag of the current one.
         LockGuard<Mutex> lock(m_jobMutex);
-        m_loginActive = false;
+        if (m_loginJob.get() == job)
+            m_loginActive = false;
     }
     if (ownerRetained && m_callbacks.releaseOwner)
         m_callbacks.releaseOwner(true);
@@ -170,6 +240,19 @@ void ServerCommunicator::onLoginFailed(const char* text)
     for (const RefPtr<IZelSessionStatus>& l : listeners)
         callApplication([&] { l->onLoginFailed(text ? text : ""); });
     clearSessionData();
+    setStatus(Status::Disconnected);
+}
+
+void ServerCommunicator::failLogin(const std::string& text)
+{
+    LockGuard<RecursiveMutex> lock(m_listenerMutex);
+    const int status = getStatus();
+    if (status == Status::Disconnected || status == Status::Disconnecting)
+        return;  // already ended: a logout or a loss came first
+    std::vector<RefPtr<IZelSessionStatus>> listeners = m_statusListeners;
+    for (const RefPtr<IZelSessionStatus>& l : listeners)
+        callApplication([&] { l->onLoginFailed(text.c_str()); });
+    closeSession(true);
     setStatus(Status::Disconnected);
 }
 
@@ -196,19 +279,39 @@ void ServerCommunicator::onTradeSessionDescReceived(const merrow::TradingSession
 
 void ServerCommunicator::onSessionOpened(merrow::IUserSession* session)
 {
+    // Flags first: a reconnect reported once the session is published is kept.
+    m_statusListener->resetFlags();
+    merrow::IUserSession* previous = nullptr;
+    RefPtr<InitMessageListener> previousInit;
     {
         LockGuard<Mutex> lock(m_sessionMutex);
-        m_tradeSession = session;
+        previous = std::exchange(m_tradeSession, session);
+        previousInit = std::move(m_initListener);
         m_priceServerName.clear();
+        m_mainSubscribed = false;
+    }
+    if (previous && previous != session) {
+        // Never orphaned: a session still held from before is closed.
+        if (previousInit)
+            previous->unsubscribe(static_cast<merrow::IUserMessageListener*>(previousInit.get()));
+        closeUserSession(previous, true);
     }
     {
         LockGuard<Mutex> lock(m_jobMutex);
         m_loginActive = false;
     }
-    m_statusListener->resetFlags();
-    const int opened = m_callbacks.sessionOpened ? m_callbacks.sessionOpened(session) : 0;
-    if (getPriceUpdateMode() == ZelPriceUpdateMode::NoPrice)
-        session->setMessageFilter(merrow::IFixDefs::CHANNEL_MARKET_DATA);
+    int opened = 0;
+    try {
+        opened = m_callbacks.sessionOpened ? m_callbacks.sessionOpened(session) : 0;
+        if (getPriceUpdateMode() == ZelPriceUpdateMode::NoPrice)
+            session->setMessageFilter(merrow::IFixDefs::CHANNEL_MARKET_DATA);
+    } catch (const std::exception& e) {
+        failLogin(*e.what() ? e.what() : "Login failed.");
+        return;
+    } catch (...) {
+        failLogin("Login failed.");
+        return;
+    }
     if (opened == 1)
         setStatus(Status::Connected);
 }
@@ -250,13 +353,36 @@ void ServerCommunicator::closeSession(bool closeTrade)
             m_priceServerName.clear();
             init = std::move(m_initListener);
         }
+        {
+            LockGuard<Mutex> lock(m_sessionMutex);
+            m_mainSubscribed = false;
+        }
         if (trade) {
             if (init)
                 trade->unsubscribe(static_cast<merrow::IUserMessageListener*>(init.get()));
             closeUserSession(trade, true);
         }
+        // No answer can come any more: each request still waiting hears it once.
+        failPending(m_messageListener->requests(), kConnectionClosed, false);
+        if (init)
+            init->requests().takeAll();
     }
     clearSessionData();
+}
+
+void ServerCommunicator::failPending(Requests& registry, const char* text, bool)
+{
+    std::vector<std::string> ids = registry.takeAll();
+    if (ids.empty())
+        return;
+    RefPtr<CMessageListener> main = m_messageListener;
+    const std::string message = text;
+    post([main, ids, message] {
+        for (const std::string& id : ids) {
+            for (const RefPtr<IZelResponseListener>& l : main->listeners().getCopy())
+                callApplication([&] { l->onRequestFailed(id.c_str(), message.c_str()); });
+        }
+    });
 }
 
 void ServerCommunicator::clearSessionData()
@@ -271,6 +397,10 @@ void ServerCommunicator::clearSessionData()
 void ServerCommunicator::logout()
 {
     LockGuard<RecursiveMutex> lock(m_listenerMutex);
+    const int status = getStatus();
+    // Disconnecting already means the sessions are being closed.
+    if (status == Status::Disconnected || status == Status::Disconnecting || status == Status::SessionLost)
+        return;
     setStatus(Status::Disconnecting);
     closeSession(true);
     setStatus(Status::Disconnected);
@@ -315,11 +445,22 @@ void ServerCommunicator::notifyStatus(int status)
         LockGuard<Mutex> lock(m_statusMutex);
         m_status = status;
     }
-    // A copy: listeners may subscribe and unsubscribe from inside.
-    std::vector<RefPtr<IZelSessionStatus>> listeners = m_statusListeners;
-    const auto value = static_cast<IZelSessionStatus::ZelSessionStatus>(status);
-    for (const RefPtr<IZelSessionStatus>& l : listeners)
-        callApplication([&] { l->onSessionStatusChanged(value); });
+    // A status set from inside a listener waits until every listener has heard
+    // the current one: each hears every status once, in the order set.
+    m_pendingStatuses.push_back(status);
+    if (m_notifying)
+        return;
+    m_notifying = true;
+    while (!m_pendingStatuses.empty()) {
+        const int next = m_pendingStatuses.front();
+        m_pendingStatuses.pop_front();
+        // A copy: listeners may subscribe and unsubscribe from inside.
+        std::vector<RefPtr<IZelSessionStatus>> listeners = m_statusListeners;
+        const auto value = static_cast<IZelSessionStatus::ZelSessionStatus>(next);
+        for (const RefPtr<IZelSessionStatus>& l : listeners)
+            callApplication([&] { l->onSessionStatusChanged(value); });
+    }
+    m_notifying = false;
 }
 
 void ServerCommunicator::setStatus(int status)
@@ -333,10 +474,22 @@ void ServerCommunicator::setStatus(int status)
         notifyStatus(Status::Disconnected);
         return;
     }
-    const int old = getStatus();
-    if (status == Status::Connected && old != Status::Reconnecting && old != Status::PriceSessionReconnecting)
+    // Decided by the subscription itself, not by the old status: a reconnect
+    // before the first Connected must still hand the session to the main listener.
+    if (status == Status::Connected)
         switchToMainListener();
     notifyStatus(status);
+}
+
+void ServerCommunicator::setStatusOfSession(merrow::IUserSession* session, int status)
+{
+    LockGuard<RecursiveMutex> lock(m_listenerMutex);
+    if (!isTradeSession(session) && !isPriceSession(session))
+        return;  // closed meanwhile (a logout or a loss won the race)
+    const int current = getStatus();
+    if (current == Status::Disconnected || current == Status::Disconnecting)
+        return;
+    setStatus(status);
 }
 
 void ServerCommunicator::switchToMainListener()
@@ -346,13 +499,25 @@ void ServerCommunicator::switchToMainListener()
     {
         LockGuard<Mutex> lock(m_sessionMutex);
         trade = m_tradeSession;
-        if (!trade)
+        if (!trade || m_mainSubscribed)
             return;
         init = std::move(m_initListener);
         if (init)
             trade->unsubscribe(static_cast<merrow::IUserMessageListener*>(init.get()));
-        trade->subscribe(static_cast<merrow::IUserMessageListener*>(m_messageListener.get()));
     }
+    // Updates pushed while the initialization listened reach the main dispatch
+    // first, in order, before anything the main listener receives.
+    if (init) {
+        for (const RefPtr<IZelResponse>& kept : init->takeKept()) {
+            for (const RefPtr<IZelResponseListener>& l : m_messageListener->listeners().getCopy())
+                callApplication([&] { l->onTablesUpdates(kept.get()); });
+        }
+    }
+    LockGuard<Mutex> lock(m_sessionMutex);
+    if (m_tradeSession != trade || m_mainSubscribed)
+        return;
+    trade->subscribe(static_cast<merrow::IUserMessageListener*>(m_messageListener.get()));
+    m_mainSubscribed = true;
 }
 
 bool ServerCommunicator::isTradeSession(merrow::IUserSession* session) const
@@ -369,8 +534,10 @@ bool ServerCommunicator::isPriceSession(merrow::IUserSession* session) const
 
 void ServerCommunicator::onReconnected(merrow::IUserSession* session)
 {
-    if (m_callbacks.reconnected)
-        m_callbacks.reconnected(session);
+    // 0: no trade desk yet (the initialization still runs and sets Connected).
+    const int ready = m_callbacks.reconnected ? m_callbacks.reconnected(session) : 1;
+    if (ready == 0)
+        return;
     const std::string priceServer = getPriceServerName();
     if (!priceServer.empty()) {
         // Reconnecting stays until the price session opens again.
@@ -379,6 +546,77 @@ void ServerCommunicator::onReconnected(merrow::IUserSession* session)
     } else {
         setStatus(Status::Connected);
     }
+}
+
+void ServerCommunicator::connectToPriceFeedServer(const std::string& name)
+{
+    if (!name.empty())
+        setPriceServerName(name);
+    PriceFeedLoginData data;
+    {
+        LockGuard<Mutex> lock(m_sessionMutex);
+        if (!m_tradeSession)
+            return;
+        m_tradeSession->setMessageFilter(merrow::IFixDefs::CHANNEL_MARKET_DATA);
+        data.sessionID = m_tradeSession->getSessionID() ? m_tradeSession->getSessionID() : "";
+        const merrow::TradingSessionDesc* desc = m_tradeSession->getTradingSession();
+        data.subID = desc && desc->getSubID() ? desc->getSubID() : "";
+        data.traderID = std::to_string(m_tradeSession->getTraderID());
+        data.priceServer = m_priceServerName;
+    }
+    data.url = getLoginUrl();
+    std::vector<std::unique_ptr<PriceFeedLoginJob>> finished;
+    {
+        LockGuard<Mutex> lock(m_jobMutex);
+        if (m_priceJob)
+            m_retiredPriceJobs.push_back(std::move(m_priceJob));
+        auto keep = std::stable_partition(m_retiredPriceJobs.begin(), m_retiredPriceJobs.end(),
+                                          [](const std::unique_ptr<PriceFeedLoginJob>& j) { return j->isOnThisThread(); });
+        for (auto it = keep; it != m_retiredPriceJobs.end(); ++it)
+            finished.push_back(std::move(*it));
+        m_retiredPriceJobs.erase(keep, m_retiredPriceJobs.end());
+        m_priceJob = std::make_unique<PriceFeedLoginJob>(std::move(data), this);
+        if (!m_priceJob->run())
+            m_priceJob.reset();
+    }
+    // Joined outside the lock; a retired job ends quickly (it only logs in).
+    finished.clear();
+}
+
+void ServerCommunicator::onPriceFeedSessionOpened(merrow::IUserSession* session)
+{
+    {
+        LockGuard<Mutex> lock(m_sessionMutex);
+        if (!m_tradeSession) {
+            // The trade session closed while the price session opened: nothing to join.
+            session->unsubscribe(static_cast<merrow::IUserSessionStatusListener*>(m_statusListener.get()));
+            session->logout();
+            m_factory.freeUserSession(session);
+            return;
+        }
+        m_priceSession = session;
+    }
+    if (m_callbacks.priceFeedSessionOpened)
+        m_callbacks.priceFeedSessionOpened(session);
+    {
+        LockGuard<RecursiveMutex> lock(m_listenerMutex);
+        const int status = getStatus();
+        if (status != Status::Disconnected && status != Status::Disconnecting)
+            setStatus(Status::Connected);
+    }
+    session->subscribe(static_cast<merrow::IUserMessageListener*>(m_messageListener.get()));
+}
+
+void ServerCommunicator::onPriceFeedLoginFailed(const std::string& text)
+{
+    // The trade session closes too, so Disconnected means disconnected.
+    failLogin(text);
+}
+
+std::string ServerCommunicator::getLoginUrl() const
+{
+    LockGuard<Mutex> lock(m_dataMutex);
+    return m_loginUrl;
 }
 
 void ServerCommunicator::reconnectTradeSession()
@@ -397,6 +635,7 @@ void ServerCommunicator::sendRequest(IZelRequest* request)
     RefPtr<IZelRequest> hold(request);
     bool sent = false;
     std::vector<std::string> ids;
+    RefPtr<IZelResponseListener> initListener;
     {
         LockGuard<Mutex> lock(m_sessionMutex);
         if (!m_tradeSession)
@@ -414,6 +653,8 @@ void ServerCommunicator::sendRequest(IZelRequest* request)
             // Taken back out of the registry: no answer will ever come for it.
             collectLeafIDs(request, ids);
             Requests& registry = m_initListener ? m_initListener->requests() : m_messageListener->requests();
+            if (m_initListener)
+                initListener = RefPtr<IZelResponseListener>(m_initListener->listener());
             for (std::string& id : ids) {
                 RefPtr<IZelRequest> pending = adoptRef(registry.findAndRemove(id.c_str()));
                 if (!pending)
@@ -423,12 +664,21 @@ void ServerCommunicator::sendRequest(IZelRequest* request)
     }
     if (sent)
         return;
-    for (const std::string& id : ids) {
-        if (id.empty())
-            continue;
-        for (const RefPtr<IZelResponseListener>& l : m_messageListener->listeners().getCopy())
-            callApplication([&] { l->onRequestFailed(id.c_str(), kNotSent); });
-    }
+    // Told on the notifier thread, never inside the sender's own locks, and to the
+    // listeners that wait for the answer (the initialization's, while it runs).
+    RefPtr<CMessageListener> main = m_messageListener;
+    post([main, initListener, ids] {
+        for (const std::string& id : ids) {
+            if (id.empty())
+                continue;
+            if (initListener) {
+                callApplication([&] { initListener->onRequestFailed(id.c_str(), kNotSent); });
+                continue;
+            }
+            for (const RefPtr<IZelResponseListener>& l : main->listeners().getCopy())
+                callApplication([&] { l->onRequestFailed(id.c_str(), kNotSent); });
+        }
+    });
 }
 
 void ServerCommunicator::subscribeResponse(IZelResponseListener* listener)

@@ -14,9 +14,13 @@
 // session lock (messaging sessions, init listener), the data lock and the job lock
 // are leaves: nothing calls out while holding them.
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/base/mutex.h"
@@ -26,6 +30,7 @@
 #include "core/session/login_job.h"
 #include "core/session/message_listener.h"
 #include "core/session/pre_event_response_listener.h"
+#include "core/session/price_feed_login_job.h"
 #include "core/session/session_descriptor.h"
 #include "core/session/status_listener.h"
 #include "core/session/user_session_factory.h"
@@ -76,12 +81,18 @@ public:
         bool m_fromWorker;
     };
 
-    // Login: starts a worker (see LoginJob). Returns non-zero when it started.
+    // Login: starts a worker (see LoginJob). Returns non-zero when it started; a
+    // login already running is left alone (Connecting is returned).
     int login(const char* user, const char* password, const char* url, const char* connection);
     // True from login until the worker has handed the session over or failed.
     bool isLoginActive() const;
-    // Disconnecting, closeSession(true), Disconnected.
+    // Disconnecting, closeSession(true), Disconnected. Nothing to do once
+    // Disconnecting, Disconnected or SessionLost has been set.
     void logout();
+    // A login that failed after the trade session opened (its initialization or
+    // the price login): onLoginFailed with the text, both sessions closed, then
+    // Disconnected.
+    void failLogin(const std::string& text);
     void closeSession(bool closeTrade);
     void closePriceSession();
 
@@ -101,13 +112,19 @@ public:
     void unsubscribeSessionStatus(IZelSessionStatus* listener);
     int getStatus() const;
     void setStatus(int status);
+    // A status the transport reported for a messaging session: set only while that
+    // session is still the trade (or price) session, decided under the listener lock.
+    void setStatusOfSession(merrow::IUserSession* session, int status);
 
     // Called by the login worker.
     void onLoginFailed(const char* text);
     void onTradeSessionDescReceived(const merrow::TradingSessionDesc* const* descriptions);
+    // Takes the session over (the worker no longer owns it once this is called),
+    // closing a trade session still held from before.
     void onSessionOpened(merrow::IUserSession* session);
-    // The worker's last call; ownerRetained: release the owner held for it.
-    void loginEnded(bool ownerRetained);
+    // The worker's last call; ownerRetained: release the owner held for it. Clears
+    // the login-active flag only when job is still the current one.
+    void loginEnded(const LoginJob* job, bool ownerRetained);
 
     // Called by the status listener.
     bool isTradeSession(merrow::IUserSession* session) const;
@@ -116,6 +133,14 @@ public:
     // again or Connected.
     void onReconnected(merrow::IUserSession* session);
     void reconnectTradeSession();
+
+    // The price-feed login (see PriceFeedLoginJob): remembers the name, filters
+    // market data out of the trade session and starts the worker.
+    void connectToPriceFeedServer(const std::string& name);
+    // Called by the price worker: keeps the price session, tells the owner, sets
+    // Connected and subscribes the message listener to it.
+    void onPriceFeedSessionOpened(merrow::IUserSession* session);
+    void onPriceFeedLoginFailed(const std::string& text);
 
     // Descriptors and the trading-session choice.
     IZelSessionDescriptorCollection* getTradingSessionDescriptors() const;
@@ -132,6 +157,16 @@ public:
     void setPriceServerName(const std::string& name);
     std::string getPriceServerName() const;
 
+    // Runs a call on the communicator's notifier thread, in the order posted: the
+    // failures of requests are told there, never on the thread that sent them.
+    void post(std::function<void()> call);
+
+    // Text given to requests still waiting when the connection closes for good.
+    static constexpr const char* kConnectionClosed =
+        "The connection to the server closed before the answer came. Check your orders and positions before "
+        "sending the request again.";
+
+    std::string getLoginUrl() const;
     IUserSessionFactory& sessionFactory() { return m_factory; }
     CMessageListener* messageListener() const { return m_messageListener.get(); }
     CStatusListener* statusListener() const { return m_statusListener.get(); }
@@ -142,6 +177,8 @@ private:
 
     void switchToMainListener();
     void notifyStatus(int status) ZEL_REQUIRES(m_listenerMutex);
+    void failPending(Requests& registry, const char* text, bool toInitListener);
+    void notifierLoop();
     void clearSessionData();
     // Takes a messaging session out of its field and closes it.
     void closeUserSession(merrow::IUserSession* session, bool trade);
@@ -161,6 +198,12 @@ private:
 
     mutable RecursiveMutex m_listenerMutex;
     std::vector<RefPtr<IZelSessionStatus>> m_statusListeners ZEL_GUARDED_BY(m_listenerMutex);
+    // A status set while listeners are being told (by one of them, on this thread)
+    // waits here until every listener has heard the one before.
+    bool m_notifying ZEL_GUARDED_BY(m_listenerMutex) = false;
+    std::deque<int> m_pendingStatuses ZEL_GUARDED_BY(m_listenerMutex);
+    // Whether the main message listener receives the trade session's messages.
+    bool m_mainSubscribed ZEL_GUARDED_BY(m_sessionMutex) = false;
     mutable Mutex m_statusMutex;
     int m_status ZEL_GUARDED_BY(m_statusMutex) = IZelSessionStatus::Disconnected;
     mutable Mutex m_priceModeMutex;
@@ -178,6 +221,15 @@ private:
     // Jobs replaced while their thread was still ending; joined later.
     std::vector<std::unique_ptr<LoginJob>> m_retiredJobs ZEL_GUARDED_BY(m_jobMutex);
     bool m_loginActive ZEL_GUARDED_BY(m_jobMutex) = false;
+    std::unique_ptr<PriceFeedLoginJob> m_priceJob ZEL_GUARDED_BY(m_jobMutex);
+    std::vector<std::unique_ptr<PriceFeedLoginJob>> m_retiredPriceJobs ZEL_GUARDED_BY(m_jobMutex);
+    std::string m_loginUrl ZEL_GUARDED_BY(m_dataMutex);
+
+    std::mutex m_notifierMutex;
+    std::condition_variable m_notifierWake;
+    std::deque<std::function<void()>> m_notifierQueue;
+    bool m_notifierStop = false;
+    std::thread m_notifier;
 };
 
 } // namespace zel

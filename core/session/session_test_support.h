@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -90,6 +91,11 @@ public:
     int loginResult = 1;
     std::string loginThrows;  // non-empty: login throws this text
     int sendResult = 1;
+    int loginBySessionResult = 1;
+    int userKind = 20;
+    // Answers that came with the login, by command number; session properties.
+    std::map<std::string, std::string> initialMessages;
+    std::map<std::string, std::string> properties;
     // Runs on the sender's thread for every message taken.
     std::function<void(merrow::IMessage*)> onSend;
 
@@ -217,7 +223,7 @@ public:
     }
     void freeRequestID(char* id) override { std::free(id); }
     void logout() override { record("logout"); }
-    int getUserKind() override { return 20; }
+    int getUserKind() override { return userKind; }
     int getTraderID() override { return 7; }
     void setMessageFilter(int mask) override { filter = mask; }
     void setClosing(int c) override { closing = c; }
@@ -232,9 +238,21 @@ public:
             throw merrow::GenericException(loginThrows);
         return loginResult;
     }
-    const char* getSessionProperty(const char*) override { return nullptr; }
-    const char* getInitialMessage(const char*) override { return nullptr; }
-    int loginBySession(const char*, const char*, const char*, int) override { return 0; }
+    const char* getSessionProperty(const char* name) override
+    {
+        auto it = properties.find(name ? name : "");
+        return it == properties.end() ? nullptr : it->second.c_str();
+    }
+    const char* getInitialMessage(const char* command) override
+    {
+        auto it = initialMessages.find(command ? command : "");
+        return it == initialMessages.end() ? nullptr : it->second.c_str();
+    }
+    int loginBySession(const char*, const char*, const char*, int) override
+    {
+        record("loginBySession");
+        return loginBySessionResult;
+    }
     void reconnect() override { record("reconnect"); }
     merrow::IMessageFactory* getMessageFactory() override { return merrow::getMessageFactory(); }
 

@@ -53,15 +53,15 @@ void CStatusListener::update(merrow::IUserSession* session, merrow::ISessionStat
     if (c.isTradeSession(session))
         onTradeStatus(c, session, status->getStatusCode(), status->getMessageCode());
     else if (c.isPriceSession(session))
-        onPriceStatus(c, status->getStatusCode(), status->getMessageCode());
+        onPriceStatus(c, session, status->getStatusCode(), status->getMessageCode());
 }
 
 void CStatusListener::onTradeStatus(ServerCommunicator& c, merrow::IUserSession* session, int code, int message)
 {
     if (code == Fx::STATUSCODE_DISCONNECTED && message == Fx::MSGCODE_RECONNETING) {
         c.closePriceSession();
-        c.setStatus(Status::Reconnecting);
         m_tradeReconnecting = true;
+        c.setStatusOfSession(session, Status::Reconnecting);
     } else if (code == Fx::STATUSCODE_LOGGEDIN && message == Fx::MSGCODE_CONNECTED && m_tradeReconnecting) {
         m_tradeReconnecting = false;
         m_priceReconnecting = false;
@@ -70,23 +70,23 @@ void CStatusListener::onTradeStatus(ServerCommunicator& c, merrow::IUserSession*
                code == Fx::STATUSCODE_FORCED_RELOGIN || code == Fx::STATUSCODE_RELOGIN_FAILED) {
         m_tradeReconnecting = false;
         m_priceReconnecting = false;
-        c.setStatus(Status::SessionLost);
+        c.setStatusOfSession(session, Status::SessionLost);
     }
     // Anything else, a close while reconnecting included, changes nothing.
 }
 
-void CStatusListener::onPriceStatus(ServerCommunicator& c, int code, int message)
+void CStatusListener::onPriceStatus(ServerCommunicator& c, merrow::IUserSession* session, int code, int message)
 {
     if (code == Fx::STATUSCODE_DISCONNECTED && message == Fx::MSGCODE_RECONNETING) {
-        c.setStatus(Status::PriceSessionReconnecting);
         m_priceReconnecting = true;
+        c.setStatusOfSession(session, Status::PriceSessionReconnecting);
     } else if (code == Fx::STATUSCODE_LOGGEDIN && message == Fx::MSGCODE_CONNECTED && m_priceReconnecting) {
         m_priceReconnecting = false;
-        c.setStatus(Status::Connected);
+        c.setStatusOfSession(session, Status::Connected);
     } else if (code == Fx::STATUSCODE_EXPIRED || code == Fx::STATUSCODE_SHUTDOWN ||
                code == Fx::STATUSCODE_FORCED_RELOGIN) {
         m_priceReconnecting = false;
-        c.setStatus(Status::SessionLost);
+        c.setStatusOfSession(session, Status::SessionLost);
     } else if (code == Fx::STATUSCODE_RELOGIN_FAILED) {
         // The trade session's reconnect brings the price session back with it.
         m_priceReconnecting = false;

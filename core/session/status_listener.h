@@ -36,7 +36,7 @@ protected:
 private:
     void onTradeStatus(ServerCommunicator& c, merrow::IUserSession* session, int code, int message)
         ZEL_REQUIRES(m_mutex);
-    void onPriceStatus(ServerCommunicator& c, int code, int message) ZEL_REQUIRES(m_mutex);
+    void onPriceStatus(ServerCommunicator& c, merrow::IUserSession* session, int code, int message) ZEL_REQUIRES(m_mutex);
 
     mutable RecursiveMutex m_mutex;
     ServerCommunicator* m_communicator ZEL_GUARDED_BY(m_mutex);

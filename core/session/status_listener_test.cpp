@@ -30,7 +30,8 @@ protected:
         ServerCommunicator::Callbacks cb;
         cb.sessionOpened = [this](merrow::IUserSession*) { return note("opened"), 1; };
         cb.sessionClosed = [this](merrow::IUserSession*) { return note("closed"), 0; };
-        cb.reconnected = [this](merrow::IUserSession*) { return note("reconnected"), 0; };
+        // 1: the trade desk is reloaded (0 would mean its initialization still runs).
+        cb.reconnected = [this](merrow::IUserSession*) { return note("reconnected"), 1; };
         cb.connectToPriceFeedServer = [this](const std::string& name) { note("price server " + name); };
         comm = std::make_unique<ServerCommunicator>(std::move(cb), factory);
         status = adoptRef(new StatusRecorder());

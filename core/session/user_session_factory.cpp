@@ -13,6 +13,13 @@ public:
     {
         return merrow::ConnectionManagerEx::createUserSession(url, connection, user, password, application);
     }
+    merrow::IUserSession* createPriceSession(const char* url, const char* connection, const char* stationKind,
+                                             const char* user, const char* password, const char* application,
+                                             const char* extra) override
+    {
+        return merrow::ConnectionManagerEx::createUserSession(url, connection, stationKind, user, password,
+                                                              application, extra);
+    }
     void freeUserSession(merrow::IUserSession* session) override
     {
         merrow::ConnectionManagerEx::freeObject(session);

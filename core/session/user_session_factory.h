@@ -15,6 +15,15 @@ public:
     // transport cannot use.
     virtual merrow::IUserSession* createUserSession(const char* url, const char* connection, const char* user,
                                                     const char* password, const char* application) = 0;
+    // A new price session (the station-kind form); the base makes an ordinary one.
+    virtual merrow::IUserSession* createPriceSession(const char* url, const char* connection, const char* stationKind,
+                                                     const char* user, const char* password, const char* application,
+                                                     const char* extra)
+    {
+        (void)stationKind;
+        (void)extra;
+        return createUserSession(url, connection, user, password, application);
+    }
     // Frees a session this factory made; null is ignored.
     virtual void freeUserSession(merrow::IUserSession* session) = 0;
 

@@ -14,11 +14,17 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "core/base/mutex.h"
 #include "core/base/ref_ptr.h"
 #include "core/rules/time_converter.h"
+#include "core/requests/protocol_provider.h"
+#include "core/session/login_rules.h"
 #include "core/session/server_communicator.h"
+#include "core/session/trade_desk.h"
+#include "core/session/trade_desk_initializer.h"
+#include "core/tables/tables_manager.h"
 #include "zel/session.h"
 
 namespace zel {
@@ -60,6 +66,10 @@ public:
     void subscribeMessageListenerAsFirst(IZelResponseListener* listener);
     ServerCommunicator& communicator() { return *m_communicator; }
     ZelTableManagerMode getTableManagerMode() const { return m_mode.load(); }
+    // The trade desk's table manager, set when the trade desk is made (null when it
+    // goes): it gets this session and the stored mode.
+    void setTablesManager(TablesManager* manager);
+    RefPtr<TablesManager> tablesManager() const;
 
     // The server time is the timestamp every pushed update starts with.
     class ServerTimeListener : public TThreadSafeAddRefImpl<IZelResponseListener> {
@@ -94,8 +104,35 @@ protected:
     // session brings; logout acts only once it exists.
     virtual bool hasProtocolProvider() const;
 
+    // The waiting path's outcome, on the thread of the last answer (or the expiry).
+    void onTradeDeskInit(bool success, RefPtr<TradeDesk> desk, const std::string& text);
+
 private:
     void releaseFromCallback(bool fromWorker);
+    // What both paths do once the trade desk exists: the factories get its tables,
+    // the communicator its marker, the login rules and the server zone are set.
+    // True when a price terminal was started (Connected waits for it).
+    bool completeTradeDesk(merrow::IUserSession* session, const RefPtr<TradeDesk>& desk, bool direct,
+                           const std::string& propertiesAnswer);
+    void initLoginRules(merrow::IUserSession* session, TradeDesk* desk, bool direct, const std::string& propertiesAnswer);
+    void configureServerZone(TradeDesk* desk);
+    bool createPriceTerminal(TradeDesk* desk);
+
+    // Lets the callbacks of a waiting initialization reach this object only while it
+    // is alive: cleared under its mutex before destruction.
+    struct Guard {
+        std::mutex mutex;
+        CZelSession* session = nullptr;
+    };
+    std::shared_ptr<Guard> m_guard;
+
+    // What the login produces; guarded by m_deskMutex.
+    mutable Mutex m_deskMutex;
+    // Shared with a running initializer, which may still load answers through it.
+    std::shared_ptr<IProtocolProvider> m_provider ZEL_GUARDED_BY(m_deskMutex);
+    RefPtr<TradeDesk> m_tradeDesk ZEL_GUARDED_BY(m_deskMutex);
+    RefPtr<LoginRules> m_loginRules ZEL_GUARDED_BY(m_deskMutex);
+    std::shared_ptr<TradeDeskInitializer> m_initializer ZEL_GUARDED_BY(m_deskMutex);
 
     std::atomic<int32_t> m_refCount{1};
     std::unique_ptr<ServerCommunicator> m_communicator;
@@ -103,6 +140,8 @@ private:
     std::atomic<ZelTableManagerMode> m_mode{ZelTableManagerMode::NoTableManager};
     std::atomic<double> m_serverTime{0.0};
     RefPtr<ServerTimeListener> m_serverTimeListener;
+    mutable Mutex m_tablesMutex;
+    RefPtr<TablesManager> m_tablesManager ZEL_GUARDED_BY(m_tablesMutex);
 };
 
 } // namespace zel

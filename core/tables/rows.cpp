@@ -54,7 +54,7 @@ OfferRow::OfferRow(std::unique_ptr<Offer> record, bool readerRow) : TRow(std::mo
 void OfferRow::setValid(int column, bool valid)
 {
     if (column >= 0 && column < Columns::count)
-        m_valid[column] = valid ? 1 : 0;
+        __atomic_store_n(&m_valid[column], static_cast<uint8_t>(valid ? 1 : 0), __ATOMIC_RELAXED);
 }
 
 void OrderRow::compareRows(const OrderRow* other)

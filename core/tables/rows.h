@@ -34,10 +34,20 @@ const void* cellPointer(const T& value)
 }
 inline const char* cellValue(const std::string& text) { return text.c_str(); }
 inline const char* cellValue(const RecordText& text) { return text.c_str(); }
+// Numbers are read whole: the table manager recalculates some of them in place
+// while application threads read them.
 template <class T>
-T cellValue(T value)
+T cellValue(const T& value)
 {
-    return value;
+    T out;
+    __atomic_load(&value, &out, __ATOMIC_RELAXED);
+    return out;
+}
+// The writer's side of cellValue: a number of a row that readers may hold.
+template <class T>
+void storeCellValue(T& cell, T value)
+{
+    __atomic_store(&cell, &value, __ATOMIC_RELAXED);
 }
 
 // What the seven row classes share: the record, the reader-row flag and IZelRow.
@@ -77,14 +87,38 @@ public:
     const Record& record() const { return *m_record; }
     bool isReaderRow() const { return m_readerRow; }
     void setReaderRow(bool readerRow) { m_readerRow = readerRow; }
-    void setCellChanged(int column, bool changed) { setColumnChanged(m_record->changeMask, column, changed); }
+    // Sets or clears a column's change bit; safe while readers test the bits.
+    void setCellChanged(int column, bool changed)
+    {
+        if (column < 0 || column >= 64)
+            return;
+        const uint64_t bit = uint64_t{1} << column;
+        if (changed)
+            __atomic_fetch_or(&m_record->changeMask, bit, __ATOMIC_RELAXED);
+        else
+            __atomic_fetch_and(&m_record->changeMask, ~bit, __ATOMIC_RELAXED);
+    }
+    // Whether the table manager holds a calculated value in that column (0 is a value
+    // too). Read and written only by the thread that applies table changes.
+    bool isCalculated(int column) const { return column >= 0 && column < 64 && ((m_calculated >> column) & 1u) != 0; }
+    void setCalculated(int column, bool calculated)
+    {
+        if (column < 0 || column >= 64)
+            return;
+        const uint64_t bit = uint64_t{1} << column;
+        m_calculated = calculated ? (m_calculated | bit) : (m_calculated & ~bit);
+    }
 
 protected:
     ~TRow() override = default;
 
-    bool changeBit(int column) const { return isColumnChanged(m_record->changeMask, column); }
+    bool changeBit(int column) const
+    {
+        return isColumnChanged(__atomic_load_n(&m_record->changeMask, __ATOMIC_RELAXED), column);
+    }
 
     std::unique_ptr<Record> m_record;
+    uint64_t m_calculated = 0;
     bool m_readerRow;
 };
 
@@ -129,11 +163,14 @@ public:
     ZEL_OFFER_COLUMNS(ZEL_ROW_ACCESSORS)
 
 #define ZEL_OFFER_VALIDITY(name, type, kind) \
-    bool is##name##Valid() override { return m_valid[Columns::name] != 0; }
+    bool is##name##Valid() override { return __atomic_load_n(&m_valid[Columns::name], __ATOMIC_RELAXED) != 0; }
     ZEL_OFFER_COLUMNS(ZEL_OFFER_VALIDITY)
 #undef ZEL_OFFER_VALIDITY
 
-    bool isValid(int column) const { return column >= 0 && column < Columns::count && m_valid[column] != 0; }
+    bool isValid(int column) const
+    {
+        return column >= 0 && column < Columns::count && __atomic_load_n(&m_valid[column], __ATOMIC_RELAXED) != 0;
+    }
     void setValid(int column, bool valid);
 
 protected:

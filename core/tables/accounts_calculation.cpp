@@ -1,0 +1,48 @@
+// An account's calculated columns: GrossPL is the sum of its open trades' GrossPL
+// (kept in the account's index entry, so an account row that arrives after its
+// trades, or replaces an older row, starts from the right total).
+
+#include "core/tables/table_calculations.h"
+
+namespace zel {
+
+void TableCalculations::rowAdded(AccountRow* account)
+{
+    const AccountEntry& entry = m_indexes.account(account->record().AccountID.c_str());
+    calculateAccountsFields(*account, entry.grossPL);
+}
+
+void TableCalculations::rowChanged(AccountRow* account, AccountRow*)
+{
+    const AccountEntry& entry = m_indexes.account(account->record().AccountID.c_str());
+    calculateAccountsFields(*account, entry.grossPL);
+}
+
+void TableCalculations::rowDeleted(AccountRow*)
+{
+    // The total stays with the index entry: the account's trades are still open.
+}
+
+void TableCalculations::addAccountGross(const char* accountID, double delta, bool fire)
+{
+    AccountEntry& entry = m_indexes.account(accountID);
+    entry.grossPL += delta;
+    if (RefPtr<AccountRow> account = m_accounts.find(accountID)) {
+        calculateAccountsFields(*account, entry.grossPL);
+        if (fire)
+            m_accounts.fireRowChanged(account.get());
+    }
+}
+
+void TableCalculations::calculateAccountsFields(AccountRow& account, double grossPL)
+{
+    Account& a = account.record();
+    const double equity = cellValue(a.Balance) + grossPL;
+    storeCalculated(account, a.GrossPL, AccountColumns::GrossPL, grossPL);
+    storeCalculated(account, a.Equity, AccountColumns::Equity, equity);
+    storeCalculated(account, a.UsableMargin, AccountColumns::UsableMargin, equity - cellValue(a.UsedMargin));
+    storeCalculated(account, a.DayPL, AccountColumns::DayPL,
+                    equity - cellValue(a.M2MEquity) - cellValue(a.NonTradeEquity));
+}
+
+} // namespace zel

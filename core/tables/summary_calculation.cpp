@@ -1,0 +1,73 @@
+// The Summary table: one row per offer with open trades, every cell calculated from
+// the offer's running totals (table_indexes.h), so a row never depends on which of
+// its trades calculated last.
+
+#include <cstdlib>
+
+#include "core/tables/table_calculations.h"
+
+namespace zel {
+
+void TableCalculations::createOrUpdateSummaryRow(const char* offerID, OfferEntry& entry, bool fire)
+{
+    if (entry.summary) {
+        calculateSummariesFields(offerID, entry, *entry.summary);
+        if (fire)
+            m_summary.fireRowChanged(entry.summary.get());
+        return;
+    }
+    if (entry.buy.count + entry.sell.count == 0)
+        return;
+    std::shared_ptr<const Instrument> instrument = m_instruments.find(offerID);
+    if (!instrument)
+        return;
+    auto record = std::make_unique<SummaryRecord>();
+    record->OfferID = offerID;
+    record->DefaultSortOrder = static_cast<int32_t>(std::strtol(offerID, nullptr, 10));
+    record->Instrument = instrument->symbol;
+    RefPtr<SummariesRow> row(new SummariesRow(std::move(record), false), RefPtr<SummariesRow>::adopt);
+    calculateSummariesFields(offerID, entry, *row);
+    entry.summary = row;
+    m_summary.add(row.get());
+}
+
+void TableCalculations::removeOrUpdateSummaryRow(const char* offerID, OfferEntry& entry)
+{
+    if (!entry.summary)
+        return;
+    if (entry.buy.count + entry.sell.count > 0) {
+        createOrUpdateSummaryRow(offerID, entry, true);
+        return;
+    }
+    RefPtr<SummariesRow> row = std::move(entry.summary);
+    m_summary.remove(row.get());
+}
+
+void TableCalculations::calculateSummariesFields(const char* offerID, OfferEntry& entry, SummariesRow& summary)
+{
+    SummaryRecord& s = summary.record();
+    double bid = 0;
+    double ask = 0;
+    const bool priced = m_offers.visit(offerID, [&](OfferRow* offer) {
+        bid = cellValue(offer->record().Bid);
+        ask = cellValue(offer->record().Ask);
+    });
+    const SideTotals& buy = entry.buy;
+    const SideTotals& sell = entry.sell;
+    const double gross = buy.grossPL + sell.grossPL;
+    storeCalculated(summary, s.BuyAvgOpen, SummaryColumns::BuyAvgOpen, buy.count ? buy.openRates / buy.count : 0);
+    storeCalculated(summary, s.SellAvgOpen, SummaryColumns::SellAvgOpen, sell.count ? sell.openRates / sell.count : 0);
+    storeCalculated(summary, s.BuyAmountK, SummaryColumns::BuyAmountK, buy.amountK);
+    storeCalculated(summary, s.SellAmountK, SummaryColumns::SellAmountK, sell.amountK);
+    storeCalculated(summary, s.AmountK, SummaryColumns::AmountK, buy.amountK - sell.amountK);
+    storeCalculated(summary, s.BuyNetPL, SummaryColumns::BuyNetPL, buy.grossPL);
+    storeCalculated(summary, s.SellNetPL, SummaryColumns::SellNetPL, sell.grossPL);
+    storeCalculated(summary, s.GrossPL, SummaryColumns::GrossPL, gross);
+    // Net of the commissions and rollover of every open trade of the offer.
+    storeCalculated(summary, s.NetPL, SummaryColumns::NetPL, gross - entry.commission + entry.rollover);
+    // A buy closes at the bid (SellClose), a sell at the ask (BuyClose).
+    storeCalculated(summary, s.SellClose, SummaryColumns::SellClose, bid, priced && buy.count > 0);
+    storeCalculated(summary, s.BuyClose, SummaryColumns::BuyClose, ask, priced && sell.count > 0);
+}
+
+} // namespace zel
