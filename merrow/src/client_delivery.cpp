@@ -203,6 +203,7 @@ void ClientDelivery::drain()
     std::vector<std::shared_ptr<StatusSub>> statusSubs;
     for (;;) {
         std::unique_ptr<FieldGroup> message;
+        size_t messageBytes = 0;
         std::unique_ptr<SessionStatus> status;
         messageSubs.clear();
         statusSubs.clear();
@@ -239,6 +240,7 @@ void ClientDelivery::drain()
                     }
                 } else {
                     message = std::move(item.message);
+                    messageBytes = item.bytes;
                     messageSubs.assign(m_messageSubs.begin(), m_messageSubs.end());
                     for (auto& s : messageSubs)
                         s->listener->addRef();
@@ -252,8 +254,12 @@ void ClientDelivery::drain()
         }
         if (overflow)
             overflow(overflowReason);
+        if (m_testBeforeDelivery)
+            m_testBeforeDelivery();
+        bool delivered = false;
         for (auto& s : messageSubs) {
             if (!m_freed.load(std::memory_order_acquire) && s->active.load(std::memory_order_acquire)) {
+                delivered = true;
                 try {
                     s->listener->update(m_handle, message.get());
                 } catch (...) {
@@ -261,6 +267,16 @@ void ClientDelivery::drain()
                 }
             }
             s->listener->release();
+        }
+        if (message && !delivered) {
+            // Every listener of the copy left since it was taken (a swap in between):
+            // the message goes back to the front, to the listeners now subscribed or
+            // to the held ones.
+            std::lock_guard<std::mutex> lock(m_mutex);
+            Item item;
+            item.message = std::move(message);
+            item.bytes = messageBytes;
+            m_queue.push_front(std::move(item));
         }
         for (auto& s : statusSubs) {
             if (!m_freed.load(std::memory_order_acquire) && s->active.load(std::memory_order_acquire)) {

@@ -88,6 +88,9 @@ public:
 
     // For tests: messages held now.
     size_t heldCount() const;
+    // For tests: runs on the strand between taking an item with its listeners and
+    // handing it to them, where another thread may swap the listeners.
+    void setTestHookBeforeDelivery(std::function<void()> hook) { m_testBeforeDelivery = std::move(hook); }
 
 private:
     struct Item {
@@ -128,6 +131,7 @@ private:
     bool m_scheduled = false;
     bool m_overflowReported = false;
     std::function<void(const std::string&)> m_onOverflow;
+    std::function<void()> m_testBeforeDelivery;
 };
 
 } // namespace merrow::detail

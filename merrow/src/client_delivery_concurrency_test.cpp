@@ -131,6 +131,42 @@ TEST_F(DeliveryTest, FreeLetsTheCallbackInProgressEndAndStartsNoOther)
     EXPECT_EQ((std::vector<std::string>{"msg:first"}), log->events());
 }
 
+// The core swaps listeners at login: one that takes a message with the old listener
+// and finds it gone when handing it over gives it to the new one (or holds it), in
+// both orders of the swap.
+TEST_F(DeliveryTest, AListenerSwapBetweenTakingAndHandingOverLosesNothing)
+{
+    for (const bool subscribeFirst : {true, false}) {
+        SCOPED_TRACE(subscribeFirst ? "subscribe, then unsubscribe" : "unsubscribe, then subscribe");
+        auto d = make();
+        auto* old = new MessageRecorder(std::make_shared<Recorder>());
+        auto fresh = std::make_shared<Recorder>();
+        auto* next = new MessageRecorder(fresh);
+        d->subscribe(old);
+        bool swapped = false;
+        d->setTestHookBeforeDelivery([&] {
+            if (swapped)
+                return;
+            swapped = true;
+            if (subscribeFirst) {
+                d->subscribe(next);
+                d->unsubscribe(old);
+            } else {
+                d->unsubscribe(old);
+                d->subscribe(next);
+            }
+        });
+        d->postMessage(text("fill"), 4);
+        d->postMessage(text("after"), 5);
+        ASSERT_TRUE(fresh->waitFor("msg:after"));
+        EXPECT_EQ((std::vector<std::string>{"msg:fill", "msg:after"}), fresh->events());
+        d->free(nullptr);
+        d.reset();
+        old->release();
+        next->release();
+    }
+}
+
 // Posted from a handler of the context (as the I/O strand posts a frame it read), a
 // message reaches its listener at once on that thread. A subscribe made inside a
 // callback, which hands another session its held messages, delivers them after that
