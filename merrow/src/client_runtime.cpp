@@ -46,6 +46,13 @@ bool ClientRuntime::onTransportThread()
 
 bool ClientRuntime::init()
 {
+    if (t_onTransportThread) {
+        // From a callback, while finalize may be joining this very thread: the
+        // threads run (this is one), so counting is all there is to do.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_initCount;
+        return m_running;
+    }
     std::lock_guard<std::mutex> life(g_lifecycle);
     std::unique_lock<std::mutex> lock(m_mutex);
     ++m_initCount;
@@ -71,6 +78,10 @@ bool ClientRuntime::finalize()
 
 void ClientRuntime::ensureStarted()
 {
+    // A callback that creates a session: this thread runs, and finalize may hold the
+    // lifecycle lock while it waits for this thread to end.
+    if (t_onTransportThread)
+        return;
     std::lock_guard<std::mutex> life(g_lifecycle);
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_running)
@@ -127,6 +138,11 @@ void ClientRuntime::stopLocked(std::unique_lock<std::mutex>& lock)
     lock.lock();
     // Without the guard, run() returns once the sessions' last handlers are done.
     m_work.clear();
+    if (m_testStopping) {
+        lock.unlock();
+        m_testStopping();
+        lock.lock();
+    }
     if (!m_threadEnded.wait_for(lock, kDrainBound, [this] { return m_liveThreads == 0; }))
         for (auto* io : m_ios)
             io->stop();
@@ -184,10 +200,18 @@ void ClientRuntime::add(const std::shared_ptr<ClientSession>& session)
 
 void ClientRuntime::remove(const ClientSession* session)
 {
+    // The sessions locked to compare them are released after the mutex: a lock may
+    // have become the last owner meanwhile, whose destructor calls remove again.
+    std::vector<std::shared_ptr<ClientSession>> looked;
     std::lock_guard<std::mutex> lock(m_mutex);
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         auto s = it->lock();
-        if (!s || s.get() == session)
+        if (s && m_testAfterLock)
+            m_testAfterLock(s.get());
+        const bool drop = !s || s.get() == session;
+        if (s)
+            looked.push_back(std::move(s));
+        if (drop)
             it = m_sessions.erase(it);
         else
             ++it;
@@ -204,11 +228,12 @@ void ClientRuntime::setSessionId(const std::string& id, const std::shared_ptr<Cl
 
 void ClientRuntime::clearSessionId(const std::string& id, const ClientSession* session)
 {
+    std::shared_ptr<ClientSession> s;  // released after the mutex, as in remove
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_byId.find(id);
     if (it == m_byId.end())
         return;
-    auto s = it->second.lock();
+    s = it->second.lock();
     if (!s || s.get() == session)
         m_byId.erase(it);
 }

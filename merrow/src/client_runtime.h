@@ -6,7 +6,10 @@
 // for finalize, which closes what is still open).
 //
 // [Threading] Every member may be called from any thread; finalize must not be
-// called from a transport thread.
+// called from a transport thread (it returns false there). init and ensureStarted
+// called from a callback never wait for the lifecycle lock, which finalize holds
+// while it joins the transport threads.
+// [Locking] No session is released under m_mutex: a session's destructor takes it.
 // [Lifetime] The context is created once and never destroyed: strands and timers of
 // sessions an application never freed still refer to it at exit.
 
@@ -81,6 +84,20 @@ public:
     void setSessionId(const std::string& id, const std::shared_ptr<ClientSession>& session);
     void clearSessionId(const std::string& id, const ClientSession* session);
     std::shared_ptr<ClientSession> findBySessionId(const std::string& id) const;
+    // For tests: called by remove, under the registry's mutex, with each live session
+    // it looks at.
+    void setTestHookAfterLock(std::function<void(ClientSession*)> hook)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_testAfterLock = std::move(hook);
+    }
+    // For tests: called by finalize once it stops waiting for work, before it waits
+    // for the threads to end.
+    void setTestHookStopping(std::function<void()> hook)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_testStopping = std::move(hook);
+    }
 
     ClientRuntime(const ClientRuntime&) = delete;
     ClientRuntime& operator=(const ClientRuntime&) = delete;
@@ -107,6 +124,8 @@ private:
     ClientSettings m_settings;
     std::vector<std::weak_ptr<ClientSession>> m_sessions;
     std::unordered_map<std::string, std::weak_ptr<ClientSession>> m_byId;
+    std::function<void(ClientSession*)> m_testAfterLock;
+    std::function<void()> m_testStopping;
 };
 
 } // namespace merrow::detail

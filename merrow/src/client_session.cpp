@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "debug_log.h"
+#include "log_text.h"
 #include "merrow/fix_defs.h"
 #include "merrow/generic_exception.h"
 
@@ -35,6 +36,11 @@ std::string pinOf(const std::string& extra)
         at += 4;
     }
     return {};
+}
+
+std::string loggableUrl(const std::string& url)
+{
+    return loggable(url, 128);
 }
 
 // How long a caller waits beyond the strand's own timers before giving up: those
@@ -444,6 +450,14 @@ void ClientSession::onDescriptor(const IMessage& message)
         if (!u.ok()) {
             dropLink("bad redirect");
             finishOp(0, true, "The server redirected to an address that cannot be used: " + u.reason());
+            return;
+        }
+        if (m_config.endpoint.tls && !there.tls) {
+            // The logon would carry the password in clear.
+            dropLink("redirect from TLS to plain TCP refused");
+            finishOp(0, true,
+                     "The server redirected this secure connection to an insecure address (" +
+                         loggableUrl(d.redirectUrl) + "); the redirect was refused.");
             return;
         }
         m_loginEndpoint = there;

@@ -14,6 +14,7 @@
 #include "debug_log.h"
 #include "merrow/generic_exception.h"
 #include "testutil/fault_proxy.h"
+#include "testutil/test_certs.h"
 
 namespace merrow {
 namespace {
@@ -265,6 +266,37 @@ TEST_F(ClientSessionTest, RedirectedDescriptorSendsTheLoginElsewhere)
     EXPECT_TRUE(otherApp.waitReceived(1));
     free(s);
     other.stop();
+}
+
+// A descriptor fetched over TLS that names a plain address: the Logon there would
+// carry the password in clear, so the redirect is refused and nothing logs on.
+TEST_F(ClientSessionTest, RedirectFromTlsToPlainTcpIsRefused)
+{
+    const auto& certs = testutil::testCerts();
+    ServerOptions options;
+    options.defaultHeartbeat = std::chrono::milliseconds(150);
+    options.minHeartbeat = std::chrono::milliseconds(100);
+    Server secure(app, options);
+    ASSERT_TRUE(secure.listen("tls://127.0.0.1:0", certs.serverCert, certs.serverKey).ok());
+    ASSERT_TRUE(secure.start().ok());
+    {
+        std::lock_guard<std::mutex> lock(app.m_mutex);
+        app.redirect = url();
+    }
+    ClientRuntime::instance().update([&](detail::ClientSettings& s) { s.caFile = certs.caFile; });
+    const std::string tlsUrl = "tls://localhost:" + std::to_string(secure.boundPort());
+    IUserSession* s = ConnectionManagerEx::createUserSession(tlsUrl.c_str(), "demo", "trader", "pw", "Pellora");
+    created.push_back(s);
+    std::string text;
+    try {
+        s->loadStationDescriptor();
+    } catch (const GenericException& e) {
+        text = e.getText();
+    }
+    ClientRuntime::instance().update([](detail::ClientSettings& s) { s.caFile.clear(); });
+    EXPECT_NE(std::string::npos, text.find("insecure address")) << text;
+    EXPECT_EQ(0, app.logonCount());
+    secure.stop();
 }
 
 TEST_F(ClientSessionTest, HeldMessagesGoToTheNextListenerAlsoAcrossASwap)
@@ -536,6 +568,26 @@ TEST_F(ProxiedTest, CutConnectionResumesAndResentFramesComeBeforeLoggedIn)
     EXPECT_EQ(2u, log->count(kReconnecting));
 }
 
+// A fill pushed by another thread while the server builds the resume's snapshot is
+// already in that snapshot: the client must see it after the resumed report, or the
+// core's reload from the snapshot would undo it.
+TEST_F(ProxiedTest, FramesSentWhileTheResumeSnapshotIsBuiltComeAfterLoggedIn)
+{
+    loggedIn(proxy->port());
+    ASSERT_TRUE(app.waitSessions(1));
+    {
+        std::lock_guard<std::mutex> lock(app.m_mutex);
+        app.onResuming = [](const ServerSessionPtr& session) {
+            std::thread other([session] { push(session, "during-resume"); });
+            other.join();
+        };
+    }
+    proxy->cutAll();
+    ASSERT_TRUE(log->waitFor("msg:during-resume"));
+    const auto events = log->events();
+    EXPECT_EQ((std::vector<std::string>{kLoggedIn, kReconnecting, kLoggedIn, "msg:during-resume"}), events);
+}
+
 TEST_F(ProxiedTest, ExhaustedAttemptsReportReloginFailedOnce)
 {
     // The proxy accepts and then resets, so an attempt fails as a connect or as a
@@ -597,6 +649,56 @@ TEST(ClientRuntimeTest, InitNestsAndTheTransportRunsTwoThreads)
     ConnectionManagerEx::finalize(1);  // the environment's init still holds
     EXPECT_TRUE(ClientRuntime::instance().running());
     EXPECT_EQ(2, ClientRuntime::instance().threadCount());
+}
+
+// Freed on another thread while remove looks at it, a session's last owner is
+// remove's own look-up; its destructor, which removes it in turn, runs after the
+// registry's mutex is released.
+TEST(ClientRuntimeTest, RemoveThatEndsAnotherSessionsLastOwnerDoesNotDeadlock)
+{
+    detail::ClientSessionConfig config;
+    config.url = "tcp://127.0.0.1:1";
+    auto a = detail::ClientSession::create(config);
+    auto b = detail::ClientSession::create(config);
+    detail::ClientSession* bRaw = b.get();
+    ClientRuntime::instance().setTestHookAfterLock([&](detail::ClientSession* seen) {
+        if (seen == bRaw)
+            b.reset();
+    });
+    ClientRuntime::instance().remove(a.get());
+    ClientRuntime::instance().setTestHookAfterLock(nullptr);
+    EXPECT_EQ(nullptr, b);
+    a.reset();
+}
+
+// A callback that creates and frees a session while finalize waits for the
+// transport's threads to end: finalize holds its lock there, which the callback
+// must not need.
+TEST(ClientRuntimeTest, FinalizeWhileACallbackCreatesASessionDoesNotDeadlock)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool stopping = false, created = false;
+    asio::post(ClientRuntime::instance().io(), [&] {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return stopping; });
+        lock.unlock();
+        IUserSession* s =
+            ConnectionManagerEx::createUserSession("tcp://127.0.0.1:1", "demo", "trader", "pw", "Pellora");
+        ConnectionManagerEx::freeObject(s);
+        lock.lock();
+        created = true;
+    });
+    ClientRuntime::instance().setTestHookStopping([&] {
+        std::lock_guard<std::mutex> lock(m);
+        stopping = true;
+        cv.notify_all();
+    });
+    ConnectionManagerEx::finalize(1);  // the environment's: the threads stop
+    ClientRuntime::instance().setTestHookStopping(nullptr);
+    EXPECT_TRUE(created);
+    EXPECT_FALSE(ClientRuntime::instance().running());
+    EXPECT_EQ(1, ConnectionManagerEx::init(1));  // the environment's again
 }
 
 TEST_F(ClientSessionTest, MessageFilterReachesTheServerBeforeAndAfterLogon)

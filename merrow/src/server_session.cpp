@@ -193,13 +193,20 @@ Status ServerSessionImpl::send(const IMessage& message, int channel, const std::
         JournalStatus j = m_journal.append(frame);
         if (!j.ok()) {
             const std::string text = "The session expired: the client did not acknowledge the server's messages.";
-            if (auto c = core())
+            auto c = core();
+            if (c)
                 c->log("session " + m_id + " of " + m_logon.user + ": journal overflow (" + j.reason + ")");
+            const bool hadLink = m_link != nullptr;
             endLocked(SessionEnd::kJournalOverflow, text);
             logoutLocked(admin::LogoutReason::kExpired, text);
+            // Detached, no connection will report the end: report it from the I/O threads.
+            if (!hadLink && c)
+                asio::post(c->io, [self = shared_from_this()] { self->reportEnd(); });
             return Status::error("journal overflow: " + j.reason);
         }
-        if (m_state == State::kLive && m_link) {
+        if (m_state == State::kLive && m_link && m_resuming) {
+            m_heldDuringResume.push_back(std::move(frame));
+        } else if (m_state == State::kLive && m_link) {
             m_sequencer.onAckSent();
             (void)m_queue.push(std::move(frame), OutboundChannel::kTrading);
             queueChangedLocked();
@@ -379,7 +386,15 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
             endLocked(SessionEnd::kClosedByServer, "The logon answer is too large for the client.");
         }
         connection->refuseLogon("The logon answer is too large for this client.", false);
+        // The connection no longer belongs to the session and will not report its end.
+        reportEnd();
         return;
+    }
+    {
+        // Published only now that its link is set: a frame sent through findSession
+        // before this would be journaled but never queued.
+        std::lock_guard<std::mutex> lock(c->mutex);
+        c->sessions.emplace(m_id, shared_from_this());
     }
     link->setHeartbeatInterval(m_heartbeat);
     link->kick();
@@ -465,6 +480,8 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
             ack.lastReceived = m_sequencer.lastReceived();
             ack.resumed = true;
             (void)queueAdminLocked(*admin::build(ack));
+            m_resuming = true;
+            m_heldDuringResume.clear();
             const uint64_t lastReceived = m_sequencer.lastReceived();
             for (const auto& e : resend) {
                 auto copy = std::make_shared<std::vector<uint8_t>>(*e.frame);
@@ -491,6 +508,10 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
     guarded(*c, "onResume", [&] { initial = c->app.onResume(self); });
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<SharedFrame> held;
+        held.swap(m_heldDuringResume);
+        m_resuming = false;
+        // Ended or cut meanwhile: what was held stays in the journal for the next resume.
         if (m_state != State::kLive || m_link != link)
             return;
         Status st = queueAdminLocked(*admin::build(admin::ResendComplete{toWire(initial)}));
@@ -498,6 +519,9 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
             c->log("session " + m_id + ": ResendComplete could not be built: " + st.reason());
             (void)queueAdminLocked(*admin::build(admin::ResendComplete{}));
         }
+        for (auto& frame : held)
+            (void)m_queue.push(std::move(frame), OutboundChannel::kTrading);
+        queueChangedLocked();
     }
     link->kick();
     guarded(*c, "onSessionStarted", [&] { c->app.onSessionStarted(self, true); });
@@ -569,6 +593,7 @@ void ServerSessionImpl::onLinkClosed(Link& link, const std::string& reason)
             return;
         m_link.reset();
         m_queue = OutboundQueue(c ? c->options.conflateAbove : OutboundQueue::kDefaultConflateAbove);
+        m_heldDuringResume.clear();
         queueChangedLocked();
         if (m_state == State::kEnded) {
             ended = true;
