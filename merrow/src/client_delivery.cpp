@@ -204,6 +204,7 @@ void ClientDelivery::drain()
     for (;;) {
         std::unique_ptr<FieldGroup> message;
         size_t messageBytes = 0;
+        bool messageHeld = false;
         std::unique_ptr<SessionStatus> status;
         messageSubs.clear();
         statusSubs.clear();
@@ -221,6 +222,7 @@ void ClientDelivery::drain()
                 for (auto it = held.rbegin(); it != held.rend(); ++it) {
                     Item item;
                     item.message = std::move(*it);
+                    item.held = true;
                     m_queue.push_front(std::move(item));
                 }
             }
@@ -230,7 +232,10 @@ void ClientDelivery::drain()
             }
             Item item = std::move(m_queue.front());
             m_queue.pop_front();
-            if (item.message) {
+            if (item.message && m_overflowReported && !item.held) {
+                // The session is being expired: a message after the overflow would
+                // reach a listener with a hole before it.
+            } else if (item.message) {
                 if (m_messageSubs.empty()) {
                     HoldStatus held = m_held.push(std::move(item.message), item.bytes);
                     if (!held.ok() && !m_overflowReported) {
@@ -241,6 +246,7 @@ void ClientDelivery::drain()
                 } else {
                     message = std::move(item.message);
                     messageBytes = item.bytes;
+                    messageHeld = item.held;
                     messageSubs.assign(m_messageSubs.begin(), m_messageSubs.end());
                     for (auto& s : messageSubs)
                         s->listener->addRef();
@@ -276,6 +282,7 @@ void ClientDelivery::drain()
             Item item;
             item.message = std::move(message);
             item.bytes = messageBytes;
+            item.held = messageHeld;
             m_queue.push_front(std::move(item));
         }
         for (auto& s : statusSubs) {

@@ -9,7 +9,8 @@
 // Messages that find no message listener are held and go, oldest first, to the next
 // listener that subscribes (also when one listener replaces another); status reports
 // pass them. More held than the bound calls the overflow handler once: the session
-// is then expired.
+// is then expired, and no message after the overflow is delivered (what was held
+// before it still goes to a listener that subscribes, in order, without a hole).
 //
 // [Threading] subscribe, unsubscribe, post*, setStrand and free may be called from
 // any thread, also from inside a callback. Callbacks run on the strand, one at a
@@ -96,6 +97,7 @@ private:
     struct Item {
         std::unique_ptr<FieldGroup> message;  // null: a status report
         size_t bytes = 0;
+        bool held = false;  // came back from the hold queue: older than any overflow
         int code = 0;
         int messageCode = 0;
         std::string reason;

@@ -87,6 +87,15 @@ TEST_F(DeliveryTest, PassingTheHoldBoundCallsTheOverflowHandlerOnce)
     EXPECT_EQ(1, calls.load());
     EXPECT_EQ(3u, d->heldCount());
     EXPECT_NE(std::string::npos, reason.find("no listener")) << reason;
+
+    // A listener that subscribes before the expiry is reported gets what was held
+    // before the overflow, and nothing after it: a later message would follow a hole.
+    d->subscribe(messages);
+    d->subscribe(statuses);
+    d->postMessage(text("late"), 10);
+    d->postStatus(3, 0, "");
+    ASSERT_TRUE(log->waitFor(statusText(3, 0)));
+    EXPECT_EQ((std::vector<std::string>{"msg:m", "msg:m", "msg:m", statusText(3, 0)}), log->events());
 }
 
 TEST_F(DeliveryTest, AThrowingListenerDoesNotStopTheOthers)

@@ -619,7 +619,44 @@ void ClientSession::onLogonAck(const IMessage& message)
         return;
     }
     m_resume = Resume::kAwaitResendComplete;
+    if (endAfterResumeIfAsked())
+        return;
+    // A filter changed while the Logon was on its way.
+    const int filter = m_filter.load(std::memory_order_acquire);
+    if (filter != m_filterInLogon)
+        sendAdmin(*admin::build(admin::SetFilter{filter}));
     armOpTimer("the resend");
+}
+
+bool ClientSession::endAfterResumeIfAsked()
+{
+    if (!m_endAfterResume)
+        return false;
+    EndAfterResume end = std::move(*m_endAfterResume);
+    m_endAfterResume.reset();
+    if (m_link && m_resume == Resume::kAwaitResendComplete)
+        sendAdmin(*admin::build(admin::Logout{admin::LogoutReason::kClient, end.logoutText}));
+    endSession(Fx::STATUSCODE_DISCONNECTED, Fx::MSGCODE_SESSNCLOSED, end.reason, end.report);
+    if (!m_closingLink)
+        m_keepAlive.reset();  // nothing to flush: the engine may go (callers hold it)
+    return true;
+}
+
+void ClientSession::endByClient(const std::string& logoutText, const std::string& reason, bool report)
+{
+    if (m_ended)
+        return;
+    if (m_link && m_loggedIn && m_resume == Resume::kAwaitAck) {
+        // Kept alive until the answer: a freed handle no longer holds the engine.
+        m_endAfterResume = EndAfterResume{logoutText, reason, report};
+        m_keepAlive = shared_from_this();
+        return;
+    }
+    if (m_link && m_loggedIn && (m_resume == Resume::kNone || m_resume == Resume::kAwaitResendComplete))
+        sendAdmin(*admin::build(admin::Logout{admin::LogoutReason::kClient, logoutText}));
+    if (m_opKind != OpKind::kNone)
+        finishOp(0, true, "The session was logged out.");
+    endSession(Fx::STATUSCODE_DISCONNECTED, Fx::MSGCODE_SESSNCLOSED, reason, report);
 }
 
 void ClientSession::onLogonReject(const IMessage& message)
@@ -635,6 +672,8 @@ void ClientSession::onLogonReject(const IMessage& message)
     if (m_resume != Resume::kAwaitAck)
         return;
     cancelOpTimer();
+    if (endAfterResumeIfAsked())
+        return;
     if (reject.expired) {
         endSession(Fx::STATUSCODE_EXPIRED, 0, text);
         return;
@@ -792,7 +831,10 @@ void ClientSession::setMessageFilter(int mask)
     m_filter.store(mask, std::memory_order_release);
     asio::post(m_io, [self = shared_from_this(), mask] {
         // Before the logon the filter travels with the Logon itself.
-        if (self->m_loggedIn && !self->m_ended && self->m_link && self->m_resume == Resume::kNone)
+        // During a resume: once the server has taken the session back (an unanswered
+        // resume Logon sends it when the answer comes, see onLogonAck).
+        if (self->m_loggedIn && !self->m_ended && self->m_link &&
+            (self->m_resume == Resume::kNone || self->m_resume == Resume::kAwaitResendComplete))
             self->sendAdmin(*admin::build(admin::SetFilter{mask}));
     });
 }
@@ -801,15 +843,7 @@ void ClientSession::setMessageFilter(int mask)
 
 void ClientSession::logout()
 {
-    asio::post(m_io, [self = shared_from_this()] {
-        if (self->m_ended)
-            return;
-        if (self->m_link && self->m_loggedIn && self->m_resume == Resume::kNone)
-            self->sendAdmin(*admin::build(admin::Logout{admin::LogoutReason::kClient, "The client logged out."}));
-        if (self->m_opKind != OpKind::kNone)
-            self->finishOp(0, true, "The session was logged out.");
-        self->endSession(Fx::STATUSCODE_DISCONNECTED, Fx::MSGCODE_SESSNCLOSED, "Logged out.");
-    });
+    asio::post(m_io, [self = shared_from_this()] { self->endByClient("The client logged out.", "Logged out.", true); });
 }
 
 void ClientSession::setClosing(int closing)
@@ -884,6 +918,8 @@ void ClientSession::onClosed(Link& link, const std::string& reason)
 
 void ClientSession::onLoss(const std::string& reason)
 {
+    if (endAfterResumeIfAsked())
+        return;
     cancelOpTimer();
     refreshPolicyCounts();
     const bool attempt = m_resume == Resume::kConnecting || m_resume == Resume::kAwaitAck ||
@@ -931,7 +967,9 @@ void ClientSession::startResumeAttempt()
         m_policy.onConnectionOpened();
         attachLink(std::move(r.stream));
         m_resume = Resume::kAwaitAck;
-        sendAdmin(*admin::build(buildLogon(true)));
+        admin::Logon logon = buildLogon(true);
+        m_filterInLogon = logon.filterMask;
+        sendAdmin(*admin::build(logon));
         armOpTimer("the resume");
     });
 }
@@ -994,9 +1032,7 @@ void ClientSession::free(std::function<void()> destroyHandle)
             self->dropLink("session freed");
             return;
         }
-        if (self->m_link && self->m_loggedIn && self->m_resume == Resume::kNone)
-            self->sendAdmin(*admin::build(admin::Logout{admin::LogoutReason::kClient, "The session was freed."}));
-        self->endSession(Fx::STATUSCODE_DISCONNECTED, Fx::MSGCODE_SESSNCLOSED, "The session was freed.", false);
+        self->endByClient("The session was freed.", "The session was freed.", false);
     });
 }
 
@@ -1011,6 +1047,8 @@ void ClientSession::shutdown()
             self->m_keepAlive.reset();
             link->abort("transport shut down");
         }
+        self->m_endAfterResume.reset();
+        self->m_keepAlive.reset();
     });
 }
 

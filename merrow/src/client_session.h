@@ -146,6 +146,10 @@ private:
     void startResumeAttempt();
     void refreshPolicyCounts();
     void expire(const std::string& reason);
+    // logout and free: a Logout on the link where the server knows the session, then
+    // the end (deferred while a resume's Logon is unanswered).
+    void endByClient(const std::string& logoutText, const std::string& reason, bool report);
+    bool endAfterResumeIfAsked();
     void endSession(int code, int messageCode, const std::string& reason, bool report = true);
     void storeLogon(const std::vector<admin::NameValue>& properties,
                     const std::vector<admin::InitialMessage>* initial);
@@ -175,6 +179,16 @@ private:
     Resume m_resume = Resume::kNone;
     std::string m_resumeToken;
     std::vector<admin::NameValue> m_resumeProperties;
+    // logout or free while a resume's Logon waits for its answer: the Logout goes on
+    // that link once the server has taken it back (before, the server would not know
+    // the session the Logout ends), or the session ends when the attempt fails.
+    struct EndAfterResume {
+        std::string logoutText;
+        std::string reason;
+        bool report = true;
+    };
+    std::optional<EndAfterResume> m_endAfterResume;
+    int m_filterInLogon = 0;                     // the filter the resume's Logon carried
     std::shared_ptr<Link> m_closingLink;         // flushing its last frames
     std::shared_ptr<ClientSession> m_keepAlive;  // until m_closingLink reports
     std::atomic<uint64_t> m_lastReceivedMirror{0};

@@ -588,6 +588,47 @@ TEST_F(ProxiedTest, FramesSentWhileTheResumeSnapshotIsBuiltComeAfterLoggedIn)
     EXPECT_EQ((std::vector<std::string>{kLoggedIn, kReconnecting, kLoggedIn, "msg:during-resume"}), events);
 }
 
+// A logout or a filter change made while a resume is under way reaches the server
+// on the new connection: the session ends there at once instead of staying open to
+// a resume for minutes, and the filter applies.
+TEST_F(ProxiedTest, LogoutAndFilterDuringAResumeGoOnTheNewConnection)
+{
+    for (const bool logout : {false, true}) {
+        SCOPED_TRACE(logout ? "logout" : "filter");
+        IUserSession* s = loggedIn(proxy->port());
+        ASSERT_TRUE(app.waitSessions(logout ? 2 : 1));
+        ServerSessionPtr ss = app.session(logout ? 1 : 0);
+        {
+            std::lock_guard<std::mutex> lock(app.m_mutex);
+            app.onResuming = [s, logout](const ServerSessionPtr&) {
+                if (logout)
+                    s->logout();
+                else
+                    s->setMessageFilter(Fx::CHANNEL_MARKET_DATA);
+            };
+        }
+        const size_t closedBefore = log->count(kClosed);
+        proxy->cutAll();
+        if (logout) {
+            ASSERT_TRUE(log->waitFor(kClosed, closedBefore + 1));
+            EXPECT_TRUE(eventually([&] { return ss->ended(); })) << "the server still keeps the session resumable";
+        } else {
+            EXPECT_TRUE(eventually([&] { return ss->filter() == Fx::CHANNEL_MARKET_DATA; }));
+            EXPECT_FALSE(ss->ended());
+        }
+        {
+            std::lock_guard<std::mutex> lock(app.m_mutex);
+            app.onResuming = nullptr;
+        }
+        free(s);
+        log = std::make_shared<Recorder>();
+        messages->release();
+        statuses->release();
+        messages = new MessageRecorder(log);
+        statuses = new StatusRecorder(log);
+    }
+}
+
 TEST_F(ProxiedTest, ExhaustedAttemptsReportReloginFailedOnce)
 {
     // The proxy accepts and then resets, so an attempt fails as a connect or as a

@@ -760,6 +760,31 @@ TEST(Server, JournalOverflowExpiresTheSession)
     EXPECT_EQ(e.why, SessionEnd::kJournalOverflow);
 }
 
+// Overflowing while no connection is attached: no connection will close to report
+// the end, and it is reported all the same (onSessionEnded is always the last call).
+TEST(Server, JournalOverflowWhileDetachedIsReported)
+{
+    ServerOptions o = testOptions();
+    o.journalMaxFrames = 20;
+    ServerFixture f(o);
+    IoThreads io;
+    admin::LogonAck ack;
+    {
+        Client c(io.io, f.port);
+        ASSERT_TRUE(c.logon(c.logonFor("demo", "secret"), &ack));
+    }
+    ASSERT_TRUE(f.app.waitEvent("cut", ack.sessionId));
+    auto s = f.server.findSession(ack.sessionId);
+    ASSERT_TRUE(s);
+    int sent = 0;
+    while (s->send(*push(sent + 1)).ok())
+        ++sent;
+    EXPECT_EQ(sent, 20);
+    Event e;
+    ASSERT_TRUE(f.app.waitEvent("ended", ack.sessionId, &e));
+    EXPECT_EQ(e.why, SessionEnd::kJournalOverflow);
+}
+
 TEST(Server, AcknowledgementsLetTheJournalGo)
 {
     ServerOptions o = testOptions();

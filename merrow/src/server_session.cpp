@@ -194,14 +194,21 @@ Status ServerSessionImpl::send(const IMessage& message, int channel, const std::
         if (!j.ok()) {
             const std::string text = "The session expired: the client did not acknowledge the server's messages.";
             auto c = core();
-            if (c)
-                c->log("session " + m_id + " of " + m_logon.user + ": journal overflow (" + j.reason + ")");
             const bool hadLink = m_link != nullptr;
             endLocked(SessionEnd::kJournalOverflow, text);
             logoutLocked(admin::LogoutReason::kExpired, text);
-            // Detached, no connection will report the end: report it from the I/O threads.
-            if (!hadLink && c)
-                asio::post(c->io, [self = shared_from_this()] { self->reportEnd(); });
+            if (c) {
+                // The log line from the I/O threads, without this lock; detached, no
+                // connection will report the end, so it is reported from there too.
+                std::string line = "session " + m_id + " of " + m_logon.user + ": journal overflow (" + j.reason + ")";
+                asio::post(c->io, [weak = std::weak_ptr<Server::Impl>(c), self = shared_from_this(),
+                                   line = std::move(line), report = !hadLink] {
+                    if (auto core = weak.lock())
+                        core->log(line);
+                    if (report)
+                        self->reportEnd();
+                });
+            }
             return Status::error("journal overflow: " + j.reason);
         }
         if (m_state == State::kLive && m_link && m_resuming) {
@@ -357,6 +364,7 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
     if (!c)
         return;
     const auto& link = connection->link();
+    std::string failure;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_link = link;
@@ -375,10 +383,12 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
         Status st = queueAdminLocked(*admin::build(ack));
         if (!st.ok()) {
             // Initial messages beyond the client's limit: the logon cannot complete.
-            c->log("session " + m_id + ": LogonAck could not be built: " + st.reason());
+            failure = st.reason();
             m_link.reset();
         }
     }
+    if (!failure.empty())
+        c->log("session " + m_id + ": LogonAck could not be built: " + failure);
     connection->bind(shared_from_this());
     if (!connected()) {
         {
@@ -506,6 +516,7 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
     ServerSessionPtr self = shared_from_this();
     std::vector<InitialMessageText> initial;
     guarded(*c, "onResume", [&] { initial = c->app.onResume(self); });
+    std::string failure;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::vector<SharedFrame> held;
@@ -516,13 +527,15 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
             return;
         Status st = queueAdminLocked(*admin::build(admin::ResendComplete{toWire(initial)}));
         if (!st.ok()) {
-            c->log("session " + m_id + ": ResendComplete could not be built: " + st.reason());
+            failure = st.reason();
             (void)queueAdminLocked(*admin::build(admin::ResendComplete{}));
         }
         for (auto& frame : held)
             (void)m_queue.push(std::move(frame), OutboundChannel::kTrading);
         queueChangedLocked();
     }
+    if (!failure.empty())
+        c->log("session " + m_id + ": ResendComplete could not be built: " + failure);
     link->kick();
     guarded(*c, "onSessionStarted", [&] { c->app.onSessionStarted(self, true); });
 }
