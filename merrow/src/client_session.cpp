@@ -571,6 +571,8 @@ void ClientSession::onLogonAck(const IMessage& message)
         m_loggedIn = true;
         {
             std::lock_guard<std::mutex> lock(m_sendMutex);
+            if (ack.maxPayload != 0)
+                m_peerLimits.maxPayload = ack.maxPayload;
             (void)m_journal.ack(ack.lastReceived);
             m_sendable = true;
             m_liveLink = m_link;
@@ -599,6 +601,8 @@ void ClientSession::onLogonAck(const IMessage& message)
     std::string failure;
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
+        if (ack.maxPayload != 0)
+            m_peerLimits.maxPayload = ack.maxPayload;
         JournalStatus acked = m_journal.ack(ack.lastReceived);
         std::vector<JournalEntry> again;
         JournalStatus js = acked.ok() ? m_journal.framesAfter(ack.lastReceived, again) : acked;
@@ -743,7 +747,9 @@ int ClientSession::send(IMessage* message)
     std::shared_ptr<std::vector<uint8_t>> bytes = m_journal.takeSpare();
     if (!bytes)
         bytes = std::make_shared<std::vector<uint8_t>>();
-    Status encoded = wire::encodeFrame(header, *message, *bytes);
+    // Never above the server's limit: a frame it cannot take would be journaled, cut
+    // the connection and poison every resume.
+    Status encoded = wire::encodeFrame(header, *message, *bytes, m_peerLimits);
     if (!encoded.ok()) {
         logWarning(m_logName, "message not sent: " + encoded.reason());
         return 0;

@@ -199,6 +199,7 @@ private:
     mutable std::mutex m_sendMutex;
     Journal m_journal;
     bool m_sendable = false;           // logged in and not ended
+    wire::Limits m_peerLimits;         // the server's receive limit, from its LogonAck
     std::shared_ptr<Link> m_liveLink;  // set while frames may go straight out
 
     // Texts handed out by getters.

@@ -299,6 +299,30 @@ TEST_F(ClientSessionTest, RedirectFromTlsToPlainTcpIsRefused)
     secure.stop();
 }
 
+// A server that takes frames of at most 64 KiB says so at the logon: a larger send
+// fails at once with a logged reason, instead of being journaled, cutting the
+// connection and failing every resume; the session goes on.
+TEST_F(ClientSessionTest, ASendAboveTheServersLimitFailsAndTheSessionGoesOn)
+{
+    ServerOptions options;
+    options.defaultHeartbeat = std::chrono::milliseconds(150);
+    options.minHeartbeat = std::chrono::milliseconds(100);
+    options.maxReceivePayload = 64 * 1024;
+    Server small(app, options);
+    const uint16_t smallPort = listenOnFreePort(small);
+    ASSERT_NE(0, smallPort);
+    ASSERT_TRUE(small.start().ok());
+    IUserSession* s = loggedIn(smallPort);
+    IMessage* big = textMessage(std::string(100 * 1024, 'b'));
+    EXPECT_EQ(0, s->send(big));
+    freeMessage(big);
+    sendText(s, "small");
+    ASSERT_TRUE(log->waitFor("msg:small"));
+    EXPECT_EQ((std::vector<std::string>{kLoggedIn, "msg:small"}), log->events());
+    free(s);
+    small.stop();
+}
+
 TEST_F(ClientSessionTest, HeldMessagesGoToTheNextListenerAlsoAcrossASwap)
 {
     app.setOnStarted([](const ServerSessionPtr& session, bool resumed) {

@@ -380,6 +380,7 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
         ack.initialMessages = toWire(initialMessages);
         ack.heartbeatMs = m_heartbeat.count();
         ack.lastReceived = m_sequencer.lastReceived();
+        ack.maxPayload = c->options.maxReceivePayload;
         Status st = queueAdminLocked(*admin::build(ack));
         if (!st.ok()) {
             // Initial messages beyond the client's limit: the logon cannot complete.
@@ -489,6 +490,7 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
             ack.heartbeatMs = m_heartbeat.count();
             ack.lastReceived = m_sequencer.lastReceived();
             ack.resumed = true;
+            ack.maxPayload = c->options.maxReceivePayload;
             (void)queueAdminLocked(*admin::build(ack));
             m_resuming = true;
             m_heldDuringResume.clear();
