@@ -300,7 +300,7 @@ void ClientSession::connect(const Endpoint& endpoint, std::function<void(Connect
 {
     const uint64_t gen = ++m_connectGen;
     auto self = shared_from_this();
-    asyncConnect(m_io.get_inner_executor().context(), m_runtime.connectOptions(endpoint),
+    m_cancelConnect = asyncConnectCancellable(m_io.get_inner_executor().context(), m_runtime.connectOptions(endpoint),
                  [self, gen, then = std::move(then)](ConnectResult result) mutable {
                      auto shared = std::make_shared<ConnectResult>(std::move(result));
                      asio::post(self->m_io, [self, gen, shared, then = std::move(then)] {
@@ -323,9 +323,18 @@ void ClientSession::attachLink(std::unique_ptr<ByteStream> stream)
 }
 
 // Forgets the current link; its onClosed, when it comes, is ignored.
+void ClientSession::cancelConnect()
+{
+    ++m_connectGen;  // its completion, when it comes, is ignored
+    if (auto cancel = std::move(m_cancelConnect)) {
+        m_cancelConnect = nullptr;
+        cancel();  // it holds the engine and a socket until it ends
+    }
+}
+
 void ClientSession::dropLink(const std::string& reason)
 {
-    ++m_connectGen;  // a connect in flight is dropped too
+    cancelConnect();  // a connect in flight is dropped too
     m_helloLinkReady = false;
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
@@ -1000,7 +1009,7 @@ void ClientSession::endSession(int code, int messageCode, const std::string& rea
     cancelOpTimer();
     ++m_retryGen;
     m_retryTimer.cancel();
-    ++m_connectGen;
+    cancelConnect();
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
         m_sendable = false;

@@ -129,6 +129,7 @@ private:
     void connect(const Endpoint& endpoint, std::function<void(ConnectResult)> then);
     void attachLink(std::unique_ptr<ByteStream> stream);
     void dropLink(const std::string& reason);
+    void cancelConnect();
     bool sendAdmin(const IMessage& message);
     admin::Logon buildLogon(bool resume) const;
 
@@ -170,6 +171,7 @@ private:
     uint64_t m_opTimerGen = 0;
     uint64_t m_retryGen = 0;
     uint64_t m_connectGen = 0;
+    std::function<void()> m_cancelConnect;  // the attempt under way, if any
     std::shared_ptr<Waiter> m_op;
     OpKind m_opKind = OpKind::kNone;
     bool m_helloLinkReady = false;  // the link of the descriptor may carry the Logon

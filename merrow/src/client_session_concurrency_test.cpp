@@ -323,6 +323,38 @@ TEST_F(ClientSessionTest, ASendAboveTheServersLimitFailsAndTheSessionGoesOn)
     small.stop();
 }
 
+// A connection attempt that hangs (a TLS server that never answers the handshake)
+// ends when the session is logged out, not when its 60 s timeout passes: its socket
+// closes at once and it no longer holds the session.
+TEST_F(ClientSessionTest, LogoutCancelsAConnectionAttemptUnderWay)
+{
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    const std::string silentUrl = "tls://127.0.0.1:" + std::to_string(acceptor.local_endpoint().port());
+    ClientRuntime::instance().update([](detail::ClientSettings& s) { s.tcpTimeoutMs = 60000; });
+    IUserSession* s = ConnectionManagerEx::createUserSession(silentUrl.c_str(), "demo", "trader", "pw", "Pellora");
+    created.push_back(s);
+    std::thread loader([s] {
+        try {
+            s->loadStationDescriptor();
+        } catch (const GenericException&) {
+        }
+    });
+    asio::ip::tcp::socket accepted(io);
+    acceptor.accept(accepted);
+    s->logout();
+    loader.join();
+    timeval tv{};
+    tv.tv_sec = 10;
+    ::setsockopt(accepted.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::recv(accepted.native_handle(), buffer, sizeof buffer, 0)) > 0) {
+    }
+    EXPECT_EQ(0, n) << "the attempt kept its socket open";
+    ClientRuntime::instance().update([](detail::ClientSettings& s) { s.tcpTimeoutMs = 3000; });
+}
+
 TEST_F(ClientSessionTest, HeldMessagesGoToTheNextListenerAlsoAcrossASwap)
 {
     app.setOnStarted([](const ServerSessionPtr& session, bool resumed) {
