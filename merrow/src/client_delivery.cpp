@@ -1,5 +1,7 @@
 #include "client_delivery.h"
 
+#include "client_runtime.h"
+
 namespace merrow::detail {
 
 namespace {
@@ -178,15 +180,11 @@ std::optional<DeliveryStrand> ClientDelivery::scheduleLocked()
 void ClientDelivery::schedule(const DeliveryStrand& strand)
 {
     auto self = shared_from_this();
-    if (t_delivering > 0 || strand.running_in_this_thread()) {
-        // From a callback: after it, one callback at a time.
-        asio::defer(strand, [self] { self->drain(); });
-        return;
-    }
-    // On a thread of the strand's context (the I/O thread that read the frame) the
-    // strand is free, and the callbacks run here and now, in order, without a handler
-    // of their own; from any other thread this is a plain post.
-    asio::dispatch(strand, [self] { self->drain(); });
+    // Deferred, never run inside the caller: from the I/O thread that read the frame
+    // the callbacks run on that thread right after the read's handler, which has then
+    // returned, so the link (its heart-beats) is free while a callback runs; from a
+    // callback, after it; from any other thread this is a plain post.
+    asio::defer(strand, [self] { self->drain(); });
 }
 
 size_t ClientDelivery::heldCount() const
@@ -266,11 +264,13 @@ void ClientDelivery::drain()
         for (auto& s : messageSubs) {
             if (!m_freed.load(std::memory_order_acquire) && s->active.load(std::memory_order_acquire)) {
                 delivered = true;
+                ClientRuntime::callbackStarted();
                 try {
                     s->listener->update(m_handle, message.get());
                 } catch (...) {
                     // An application's exception ends at the transport's edge.
                 }
+                ClientRuntime::callbackEnded();
             }
             s->listener->release();
         }
@@ -287,10 +287,12 @@ void ClientDelivery::drain()
         }
         for (auto& s : statusSubs) {
             if (!m_freed.load(std::memory_order_acquire) && s->active.load(std::memory_order_acquire)) {
+                ClientRuntime::callbackStarted();
                 try {
                     s->listener->update(m_handle, status.get());
                 } catch (...) {
                 }
+                ClientRuntime::callbackEnded();
             }
             s->listener->release();
         }

@@ -4,8 +4,10 @@
 // listener is subscribed.
 //
 // Everything reaches the application on one strand, in the order it was posted. Posted
-// on a thread of the strand's context while the strand is free (the I/O thread that
-// read the frame), the callbacks run at once on that thread.
+// from the I/O thread that read the frame, the callbacks run on that thread once the
+// read's handler has returned (no other thread is woken), so a long callback holds
+// neither the link's heart-beats nor, with the runtime's watchdog lending the
+// context another thread, the other sessions of that thread.
 // Messages that find no message listener are held and go, oldest first, to the next
 // listener that subscribes (also when one listener replaces another); status reports
 // pass them. More held than the bound calls the overflow handler once: the session

@@ -72,6 +72,17 @@ public:
     // True on one of the transport's threads.
     static bool onTransportThread();
 
+    // Around each application callback on a transport thread (no-op elsewhere). A
+    // callback may run long; the other sessions of its thread, and its own link's
+    // heart-beats, must not wait for it: a watchdog that sees every thread of a
+    // context inside a callback for longer than kStuckAfter lends the context another
+    // thread, which runs its handlers until one of its threads is free again.
+    static void callbackStarted();
+    static void callbackEnded();
+    static constexpr std::chrono::milliseconds kStuckAfter{100};
+    // Threads lent to the contexts now (for tests).
+    int helperCount() const;
+
     ClientSettings settings() const;
     void update(const std::function<void(ClientSettings&)>& change);
     // The connect options for an endpoint under the current settings.
@@ -108,6 +119,19 @@ private:
     void startLocked();
     void stopLocked(std::unique_lock<std::mutex>& lock);
 
+    // A thread running one of the contexts, and since when (steady clock, ns) it runs
+    // an application callback (0: none).
+    struct Runner {
+        explicit Runner(unsigned c) : context(c) {}
+        const unsigned context;
+        std::atomic<int64_t> callbackSince{0};
+        bool alive = true;  // under m_mutex
+    };
+    void watchdog();
+    void runHelper(unsigned context, std::shared_ptr<Runner> me);
+    // Caller holds m_mutex: threads of the context not stuck in a callback, but `self`.
+    int freeRunnersLocked(unsigned context, const Runner* self, int64_t now) const;
+
     static constexpr unsigned kThreads = 2;
     // Two single-threaded contexts rather than one shared by two threads: a context
     // with several threads wakes a second one for every readiness event, which
@@ -125,6 +149,16 @@ private:
     std::vector<std::weak_ptr<ClientSession>> m_sessions;
     std::unordered_map<std::string, std::weak_ptr<ClientSession>> m_byId;
     std::function<void(ClientSession*)> m_testAfterLock;
+    std::vector<std::shared_ptr<Runner>> m_runners;
+    struct Helper {
+        std::thread thread;
+        std::shared_ptr<bool> done;  // under m_mutex
+    };
+    std::vector<Helper> m_helpers;
+    int m_helperCount = 0;
+    std::thread m_watchdog;
+    bool m_watchdogStop = false;
+    std::condition_variable m_watchdogWake;
     std::function<void()> m_testStopping;
 };
 

@@ -798,6 +798,72 @@ TEST(ClientRuntimeTest, FinalizeWhileACallbackCreatesASessionDoesNotDeadlock)
     EXPECT_EQ(1, ConnectionManagerEx::init(1));  // the environment's again
 }
 
+// A message callback that runs for many heart-beat intervals (here 6 × 150 ms: time
+// passing is what is tested, the callback is held by a gate): its own session is not
+// cut, since its link goes on with heart-beats, and sessions served by the same
+// transport thread go on receiving meanwhile. Three sessions over two threads: the
+// first and the third share one.
+TEST_F(ClientSessionTest, ALongCallbackGetsNoSessionCutAndHoldsNoOtherSession)
+{
+    std::vector<IUserSession*> sessions;
+    std::vector<std::shared_ptr<Recorder>> logs;
+    std::vector<MessageRecorder*> listeners;
+    std::vector<StatusRecorder*> statusListeners;
+    std::mutex gateMutex;
+    std::condition_variable gateCv;
+    bool open = false, inside = false;
+    for (int i = 0; i < 3; ++i) {
+        logs.push_back(std::make_shared<Recorder>());
+        listeners.push_back(new MessageRecorder(logs[i]));
+        statusListeners.push_back(new StatusRecorder(logs[i]));
+        IUserSession* s = create();
+        s->subscribe(listeners[i]);
+        s->subscribe(statusListeners[i]);
+        ASSERT_NE(0, s->loadStationDescriptor());
+        s->setTradingSession(s->getTradingSessionDescs()[0]);
+        ASSERT_EQ(1, s->login(""));
+        ASSERT_TRUE(logs[i]->waitFor(kLoggedIn));
+        ASSERT_TRUE(app.waitSessions(static_cast<size_t>(i + 1)));
+        sessions.push_back(s);
+    }
+    listeners[0]->onUpdate = [&](IUserSession*, IMessage* m) {
+        const char* t = m->getValue(Fx::FLDTAG_TEXT);
+        if (!t || std::string(t) != "block")
+            return;
+        std::unique_lock<std::mutex> lock(gateMutex);
+        inside = true;
+        gateCv.notify_all();
+        gateCv.wait(lock, [&] { return open; });
+    };
+    app.echo = false;
+    push(app.session(0), "block");
+    {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        ASSERT_TRUE(gateCv.wait_for(lock, kWait, [&] { return inside; }));
+    }
+    const auto heldUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
+    push(app.session(2), "meanwhile");
+    push(app.session(1), "meanwhile");
+    EXPECT_TRUE(logs[2]->waitFor("msg:meanwhile")) << "a session of the same thread was held";
+    EXPECT_TRUE(logs[1]->waitFor("msg:meanwhile"));
+    {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        gateCv.wait_until(lock, heldUntil, [] { return false; });
+        open = true;
+        gateCv.notify_all();
+    }
+    push(app.session(0), "after");
+    EXPECT_TRUE(logs[0]->waitFor("msg:after"));
+    EXPECT_EQ((std::vector<std::string>{kLoggedIn, "msg:block", "msg:after"}), logs[0]->events());
+    EXPECT_TRUE(app.session(0)->connected());
+    for (auto* s : sessions)
+        free(s);
+    for (int i = 0; i < 3; ++i) {
+        listeners[i]->release();
+        statusListeners[i]->release();
+    }
+}
+
 TEST_F(ClientSessionTest, MessageFilterReachesTheServerBeforeAndAfterLogon)
 {
     IUserSession* s = create();
