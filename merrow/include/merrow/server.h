@@ -240,7 +240,7 @@ struct ServerOptions {
     // Bounds against peers that have not logged on: the largest frame taken before
     // the logon (a Hello and a Logon take a few hundred bytes), and how many such
     // connections may be open at once (a new one beyond it is told so and closed).
-    // Each holds at most about 4 times maxPayloadBeforeLogon in buffers.
+    // Each holds at most about 6 times maxPayloadBeforeLogon in buffers.
     uint32_t maxPayloadBeforeLogon = 16u << 10;
     size_t maxConnectionsBeforeLogon = 256;
     // Per connection, bytes waiting in its own send queue (station descriptor,
