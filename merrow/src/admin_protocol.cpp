@@ -445,6 +445,8 @@ std::unique_ptr<FieldGroup> build(const LogonAck& m)
     g->setIntValue(FLDTAG_LASTRECEIVED, static_cast<int64_t>(m.lastReceived));
     if (m.resumed)
         g->setIntValue(FLDTAG_RESUMED, 1);
+    if (m.maxPayload != 0)
+        g->setIntValue(FLDTAG_MAXPAYLOAD, m.maxPayload);
     return g;
 }
 
@@ -463,6 +465,9 @@ Status parse(const IMessage& msg, LogonAck& out)
     MERROW_TRY(parseInitial(msg, out.initialMessages, w));
     MERROW_TRY(optInt(msg, FLDTAG_HEARTBEATMS, out.heartbeatMs, w, "heart-beat interval", 1, 24LL * 3600 * 1000));
     MERROW_TRY(optSeq(msg, FLDTAG_LASTRECEIVED, out.lastReceived, w, "last received sequence"));
+    int64_t maxPayload = 0;
+    MERROW_TRY(optInt(msg, FLDTAG_MAXPAYLOAD, maxPayload, w, "payload limit", 0, int64_t{UINT32_MAX}));
+    out.maxPayload = static_cast<uint32_t>(maxPayload);
     return optBool(msg, FLDTAG_RESUMED, out.resumed, w, "resumed flag");
 }
 

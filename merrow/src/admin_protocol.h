@@ -94,6 +94,8 @@ constexpr int FLDTAG_USERKIND = 9551;
 // FLDTAG_TEXT.
 constexpr int FLDTAG_NOINITIALMESSAGES = 9552;
 constexpr int FLDTAG_COMMANDNUMBER = 9553;
+// LogonAck: the largest payload the server takes; a client builds no larger frame.
+constexpr int FLDTAG_MAXPAYLOAD = 9554;
 // LogonReject and Logout.
 constexpr int FLDTAG_EXPIRED = 9560;
 constexpr int FLDTAG_LOGOUTREASON = 9561;
@@ -184,6 +186,7 @@ struct LogonAck {
     int64_t heartbeatMs = 10000;  // the interval both sides use from now on
     uint64_t lastReceived = 0;    // highest trading sequence the server has from this session
     bool resumed = false;
+    uint32_t maxPayload = 0;      // the server's receive limit; 0: not told (the default applies)
 };
 
 struct LogonReject {

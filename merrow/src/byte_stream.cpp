@@ -64,6 +64,19 @@ public:
         asio::post(m_strand, [self = shared_from_this()] { self->resolve(); });
     }
 
+    void cancel() {
+        asio::post(m_strand, [self = shared_from_this()] {
+            if (self->m_done)
+                return;
+            self->m_resolver.cancel();
+            asio::error_code ignored;
+            if (self->m_tls)
+                self->m_tls->close();
+            self->m_socket.close(ignored);
+            self->fail("The connection attempt was cancelled.", false);
+        });
+    }
+
 private:
     bool viaProxy() const { return !m_options.proxyHost.empty(); }
     const std::string& hopHost() const { return viaProxy() ? m_options.proxyHost : m_options.host; }
@@ -246,6 +259,17 @@ void asyncConnect(asio::io_context& io, const ConnectOptions& options, ConnectHa
 void asyncConnect(const asio::any_io_executor& strand, const ConnectOptions& options,
                   ConnectHandler handler) {
     std::make_shared<ConnectOp>(strand, options, std::move(handler))->start();
+}
+
+std::function<void()> asyncConnectCancellable(asio::io_context& io, const ConnectOptions& options,
+                                              ConnectHandler handler) {
+    auto op = std::make_shared<ConnectOp>(asio::make_strand(io), options, std::move(handler));
+    op->start();
+    // Weak: a cancel kept after the attempt ended holds nothing.
+    return [weak = std::weak_ptr<ConnectOp>(op)] {
+        if (auto live = weak.lock())
+            live->cancel();
+    };
 }
 
 std::unique_ptr<ByteStream> makeTcpStream(asio::ip::tcp::socket socket) {

@@ -81,6 +81,12 @@ void asyncConnect(asio::io_context& io, const ConnectOptions& options, ConnectHa
 void asyncConnect(const asio::any_io_executor& strand, const ConnectOptions& options,
                   ConnectHandler handler);
 
+// The same, returning a function that cancels the attempt (from any thread, any
+// number of times): one still under way ends at once, its socket closed, and its
+// handler runs with an error; after the handler has run it does nothing.
+std::function<void()> asyncConnectCancellable(asio::io_context& io, const ConnectOptions& options,
+                                              ConnectHandler handler);
+
 // Wraps an accepted plain socket and sets TCP_NODELAY; the socket's executor (accept
 // into asio::make_strand(io)) is the stream's. TLS accepting is in tls_server.h.
 std::unique_ptr<ByteStream> makeTcpStream(asio::ip::tcp::socket socket);

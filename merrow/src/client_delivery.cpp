@@ -1,5 +1,7 @@
 #include "client_delivery.h"
 
+#include "client_runtime.h"
+
 namespace merrow::detail {
 
 namespace {
@@ -178,15 +180,11 @@ std::optional<DeliveryStrand> ClientDelivery::scheduleLocked()
 void ClientDelivery::schedule(const DeliveryStrand& strand)
 {
     auto self = shared_from_this();
-    if (t_delivering > 0 || strand.running_in_this_thread()) {
-        // From a callback: after it, one callback at a time.
-        asio::defer(strand, [self] { self->drain(); });
-        return;
-    }
-    // On a thread of the strand's context (the I/O thread that read the frame) the
-    // strand is free, and the callbacks run here and now, in order, without a handler
-    // of their own; from any other thread this is a plain post.
-    asio::dispatch(strand, [self] { self->drain(); });
+    // Deferred, never run inside the caller: from the I/O thread that read the frame
+    // the callbacks run on that thread right after the read's handler, which has then
+    // returned, so the link (its heart-beats) is free while a callback runs; from a
+    // callback, after it; from any other thread this is a plain post.
+    asio::defer(strand, [self] { self->drain(); });
 }
 
 size_t ClientDelivery::heldCount() const
@@ -203,6 +201,8 @@ void ClientDelivery::drain()
     std::vector<std::shared_ptr<StatusSub>> statusSubs;
     for (;;) {
         std::unique_ptr<FieldGroup> message;
+        size_t messageBytes = 0;
+        bool messageHeld = false;
         std::unique_ptr<SessionStatus> status;
         messageSubs.clear();
         statusSubs.clear();
@@ -220,6 +220,7 @@ void ClientDelivery::drain()
                 for (auto it = held.rbegin(); it != held.rend(); ++it) {
                     Item item;
                     item.message = std::move(*it);
+                    item.held = true;
                     m_queue.push_front(std::move(item));
                 }
             }
@@ -229,7 +230,10 @@ void ClientDelivery::drain()
             }
             Item item = std::move(m_queue.front());
             m_queue.pop_front();
-            if (item.message) {
+            if (item.message && m_overflowReported && !item.held) {
+                // The session is being expired: a message after the overflow would
+                // reach a listener with a hole before it.
+            } else if (item.message) {
                 if (m_messageSubs.empty()) {
                     HoldStatus held = m_held.push(std::move(item.message), item.bytes);
                     if (!held.ok() && !m_overflowReported) {
@@ -239,6 +243,8 @@ void ClientDelivery::drain()
                     }
                 } else {
                     message = std::move(item.message);
+                    messageBytes = item.bytes;
+                    messageHeld = item.held;
                     messageSubs.assign(m_messageSubs.begin(), m_messageSubs.end());
                     for (auto& s : messageSubs)
                         s->listener->addRef();
@@ -252,22 +258,41 @@ void ClientDelivery::drain()
         }
         if (overflow)
             overflow(overflowReason);
+        if (m_testBeforeDelivery)
+            m_testBeforeDelivery();
+        bool delivered = false;
         for (auto& s : messageSubs) {
             if (!m_freed.load(std::memory_order_acquire) && s->active.load(std::memory_order_acquire)) {
+                delivered = true;
+                ClientRuntime::callbackStarted();
                 try {
                     s->listener->update(m_handle, message.get());
                 } catch (...) {
                     // An application's exception ends at the transport's edge.
                 }
+                ClientRuntime::callbackEnded();
             }
             s->listener->release();
         }
+        if (message && !delivered) {
+            // Every listener of the copy left since it was taken (a swap in between):
+            // the message goes back to the front, to the listeners now subscribed or
+            // to the held ones.
+            std::lock_guard<std::mutex> lock(m_mutex);
+            Item item;
+            item.message = std::move(message);
+            item.bytes = messageBytes;
+            item.held = messageHeld;
+            m_queue.push_front(std::move(item));
+        }
         for (auto& s : statusSubs) {
             if (!m_freed.load(std::memory_order_acquire) && s->active.load(std::memory_order_acquire)) {
+                ClientRuntime::callbackStarted();
                 try {
                     s->listener->update(m_handle, status.get());
                 } catch (...) {
                 }
+                ClientRuntime::callbackEnded();
             }
             s->listener->release();
         }

@@ -4,12 +4,15 @@
 // listener is subscribed.
 //
 // Everything reaches the application on one strand, in the order it was posted. Posted
-// on a thread of the strand's context while the strand is free (the I/O thread that
-// read the frame), the callbacks run at once on that thread.
+// from the I/O thread that read the frame, the callbacks run on that thread once the
+// read's handler has returned (no other thread is woken), so a long callback holds
+// neither the link's heart-beats nor, with the runtime's watchdog lending the
+// context another thread, the other sessions of that thread.
 // Messages that find no message listener are held and go, oldest first, to the next
 // listener that subscribes (also when one listener replaces another); status reports
 // pass them. More held than the bound calls the overflow handler once: the session
-// is then expired.
+// is then expired, and no message after the overflow is delivered (what was held
+// before it still goes to a listener that subscribes, in order, without a hole).
 //
 // [Threading] subscribe, unsubscribe, post*, setStrand and free may be called from
 // any thread, also from inside a callback. Callbacks run on the strand, one at a
@@ -88,11 +91,15 @@ public:
 
     // For tests: messages held now.
     size_t heldCount() const;
+    // For tests: runs on the strand between taking an item with its listeners and
+    // handing it to them, where another thread may swap the listeners.
+    void setTestHookBeforeDelivery(std::function<void()> hook) { m_testBeforeDelivery = std::move(hook); }
 
 private:
     struct Item {
         std::unique_ptr<FieldGroup> message;  // null: a status report
         size_t bytes = 0;
+        bool held = false;  // came back from the hold queue: older than any overflow
         int code = 0;
         int messageCode = 0;
         std::string reason;
@@ -128,6 +135,7 @@ private:
     bool m_scheduled = false;
     bool m_overflowReported = false;
     std::function<void(const std::string&)> m_onOverflow;
+    std::function<void()> m_testBeforeDelivery;
 };
 
 } // namespace merrow::detail

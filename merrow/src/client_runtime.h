@@ -6,7 +6,10 @@
 // for finalize, which closes what is still open).
 //
 // [Threading] Every member may be called from any thread; finalize must not be
-// called from a transport thread.
+// called from a transport thread (it returns false there). init and ensureStarted
+// called from a callback never wait for the lifecycle lock, which finalize holds
+// while it joins the transport threads.
+// [Locking] No session is released under m_mutex: a session's destructor takes it.
 // [Lifetime] The context is created once and never destroyed: strands and timers of
 // sessions an application never freed still refer to it at exit.
 
@@ -69,6 +72,17 @@ public:
     // True on one of the transport's threads.
     static bool onTransportThread();
 
+    // Around each application callback on a transport thread (no-op elsewhere). A
+    // callback may run long; the other sessions of its thread, and its own link's
+    // heart-beats, must not wait for it: a watchdog that sees every thread of a
+    // context inside a callback for longer than kStuckAfter lends the context another
+    // thread, which runs its handlers until one of its threads is free again.
+    static void callbackStarted();
+    static void callbackEnded();
+    static constexpr std::chrono::milliseconds kStuckAfter{100};
+    // Threads lent to the contexts now (for tests).
+    int helperCount() const;
+
     ClientSettings settings() const;
     void update(const std::function<void(ClientSettings&)>& change);
     // The connect options for an endpoint under the current settings.
@@ -81,6 +95,20 @@ public:
     void setSessionId(const std::string& id, const std::shared_ptr<ClientSession>& session);
     void clearSessionId(const std::string& id, const ClientSession* session);
     std::shared_ptr<ClientSession> findBySessionId(const std::string& id) const;
+    // For tests: called by remove, under the registry's mutex, with each live session
+    // it looks at.
+    void setTestHookAfterLock(std::function<void(ClientSession*)> hook)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_testAfterLock = std::move(hook);
+    }
+    // For tests: called by finalize once it stops waiting for work, before it waits
+    // for the threads to end.
+    void setTestHookStopping(std::function<void()> hook)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_testStopping = std::move(hook);
+    }
 
     ClientRuntime(const ClientRuntime&) = delete;
     ClientRuntime& operator=(const ClientRuntime&) = delete;
@@ -90,6 +118,19 @@ private:
     ~ClientRuntime();
     void startLocked();
     void stopLocked(std::unique_lock<std::mutex>& lock);
+
+    // A thread running one of the contexts, and since when (steady clock, ns) it runs
+    // an application callback (0: none).
+    struct Runner {
+        explicit Runner(unsigned c) : context(c) {}
+        const unsigned context;
+        std::atomic<int64_t> callbackSince{0};
+        bool alive = true;  // under m_mutex
+    };
+    void watchdog();
+    void runHelper(unsigned context, std::shared_ptr<Runner> me);
+    // Caller holds m_mutex: threads of the context not stuck in a callback, but `self`.
+    int freeRunnersLocked(unsigned context, const Runner* self, int64_t now) const;
 
     static constexpr unsigned kThreads = 2;
     // Two single-threaded contexts rather than one shared by two threads: a context
@@ -107,6 +148,18 @@ private:
     ClientSettings m_settings;
     std::vector<std::weak_ptr<ClientSession>> m_sessions;
     std::unordered_map<std::string, std::weak_ptr<ClientSession>> m_byId;
+    std::function<void(ClientSession*)> m_testAfterLock;
+    std::vector<std::shared_ptr<Runner>> m_runners;
+    struct Helper {
+        std::thread thread;
+        std::shared_ptr<bool> done;  // under m_mutex
+    };
+    std::vector<Helper> m_helpers;
+    int m_helperCount = 0;
+    std::thread m_watchdog;
+    bool m_watchdogStop = false;
+    std::condition_variable m_watchdogWake;
+    std::function<void()> m_testStopping;
 };
 
 } // namespace merrow::detail

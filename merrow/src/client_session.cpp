@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "debug_log.h"
+#include "log_text.h"
 #include "merrow/fix_defs.h"
 #include "merrow/generic_exception.h"
 
@@ -35,6 +36,11 @@ std::string pinOf(const std::string& extra)
         at += 4;
     }
     return {};
+}
+
+std::string loggableUrl(const std::string& url)
+{
+    return loggable(url, 128);
 }
 
 // How long a caller waits beyond the strand's own timers before giving up: those
@@ -294,7 +300,7 @@ void ClientSession::connect(const Endpoint& endpoint, std::function<void(Connect
 {
     const uint64_t gen = ++m_connectGen;
     auto self = shared_from_this();
-    asyncConnect(m_io.get_inner_executor().context(), m_runtime.connectOptions(endpoint),
+    m_cancelConnect = asyncConnectCancellable(m_io.get_inner_executor().context(), m_runtime.connectOptions(endpoint),
                  [self, gen, then = std::move(then)](ConnectResult result) mutable {
                      auto shared = std::make_shared<ConnectResult>(std::move(result));
                      asio::post(self->m_io, [self, gen, shared, then = std::move(then)] {
@@ -317,9 +323,18 @@ void ClientSession::attachLink(std::unique_ptr<ByteStream> stream)
 }
 
 // Forgets the current link; its onClosed, when it comes, is ignored.
+void ClientSession::cancelConnect()
+{
+    ++m_connectGen;  // its completion, when it comes, is ignored
+    if (auto cancel = std::move(m_cancelConnect)) {
+        m_cancelConnect = nullptr;
+        cancel();  // it holds the engine and a socket until it ends
+    }
+}
+
 void ClientSession::dropLink(const std::string& reason)
 {
-    ++m_connectGen;  // a connect in flight is dropped too
+    cancelConnect();  // a connect in flight is dropped too
     m_helloLinkReady = false;
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
@@ -446,6 +461,14 @@ void ClientSession::onDescriptor(const IMessage& message)
             finishOp(0, true, "The server redirected to an address that cannot be used: " + u.reason());
             return;
         }
+        if (m_config.endpoint.tls && !there.tls) {
+            // The logon would carry the password in clear.
+            dropLink("redirect from TLS to plain TCP refused");
+            finishOp(0, true,
+                     "The server redirected this secure connection to an insecure address (" +
+                         loggableUrl(d.redirectUrl) + "); the redirect was refused.");
+            return;
+        }
         m_loginEndpoint = there;
         // The login connects there; this connection has done its work.
         cancelOpTimer();
@@ -557,6 +580,8 @@ void ClientSession::onLogonAck(const IMessage& message)
         m_loggedIn = true;
         {
             std::lock_guard<std::mutex> lock(m_sendMutex);
+            if (ack.maxPayload != 0)
+                m_peerLimits.maxPayload = ack.maxPayload;
             (void)m_journal.ack(ack.lastReceived);
             m_sendable = true;
             m_liveLink = m_link;
@@ -585,6 +610,8 @@ void ClientSession::onLogonAck(const IMessage& message)
     std::string failure;
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
+        if (ack.maxPayload != 0)
+            m_peerLimits.maxPayload = ack.maxPayload;
         JournalStatus acked = m_journal.ack(ack.lastReceived);
         std::vector<JournalEntry> again;
         JournalStatus js = acked.ok() ? m_journal.framesAfter(ack.lastReceived, again) : acked;
@@ -605,7 +632,44 @@ void ClientSession::onLogonAck(const IMessage& message)
         return;
     }
     m_resume = Resume::kAwaitResendComplete;
+    if (endAfterResumeIfAsked())
+        return;
+    // A filter changed while the Logon was on its way.
+    const int filter = m_filter.load(std::memory_order_acquire);
+    if (filter != m_filterInLogon)
+        sendAdmin(*admin::build(admin::SetFilter{filter}));
     armOpTimer("the resend");
+}
+
+bool ClientSession::endAfterResumeIfAsked()
+{
+    if (!m_endAfterResume)
+        return false;
+    EndAfterResume end = std::move(*m_endAfterResume);
+    m_endAfterResume.reset();
+    if (m_link && m_resume == Resume::kAwaitResendComplete)
+        sendAdmin(*admin::build(admin::Logout{admin::LogoutReason::kClient, end.logoutText}));
+    endSession(Fx::STATUSCODE_DISCONNECTED, Fx::MSGCODE_SESSNCLOSED, end.reason, end.report);
+    if (!m_closingLink)
+        m_keepAlive.reset();  // nothing to flush: the engine may go (callers hold it)
+    return true;
+}
+
+void ClientSession::endByClient(const std::string& logoutText, const std::string& reason, bool report)
+{
+    if (m_ended)
+        return;
+    if (m_link && m_loggedIn && m_resume == Resume::kAwaitAck) {
+        // Kept alive until the answer: a freed handle no longer holds the engine.
+        m_endAfterResume = EndAfterResume{logoutText, reason, report};
+        m_keepAlive = shared_from_this();
+        return;
+    }
+    if (m_link && m_loggedIn && (m_resume == Resume::kNone || m_resume == Resume::kAwaitResendComplete))
+        sendAdmin(*admin::build(admin::Logout{admin::LogoutReason::kClient, logoutText}));
+    if (m_opKind != OpKind::kNone)
+        finishOp(0, true, "The session was logged out.");
+    endSession(Fx::STATUSCODE_DISCONNECTED, Fx::MSGCODE_SESSNCLOSED, reason, report);
 }
 
 void ClientSession::onLogonReject(const IMessage& message)
@@ -621,6 +685,8 @@ void ClientSession::onLogonReject(const IMessage& message)
     if (m_resume != Resume::kAwaitAck)
         return;
     cancelOpTimer();
+    if (endAfterResumeIfAsked())
+        return;
     if (reject.expired) {
         endSession(Fx::STATUSCODE_EXPIRED, 0, text);
         return;
@@ -690,7 +756,9 @@ int ClientSession::send(IMessage* message)
     std::shared_ptr<std::vector<uint8_t>> bytes = m_journal.takeSpare();
     if (!bytes)
         bytes = std::make_shared<std::vector<uint8_t>>();
-    Status encoded = wire::encodeFrame(header, *message, *bytes);
+    // Never above the server's limit: a frame it cannot take would be journaled, cut
+    // the connection and poison every resume.
+    Status encoded = wire::encodeFrame(header, *message, *bytes, m_peerLimits);
     if (!encoded.ok()) {
         logWarning(m_logName, "message not sent: " + encoded.reason());
         return 0;
@@ -778,7 +846,10 @@ void ClientSession::setMessageFilter(int mask)
     m_filter.store(mask, std::memory_order_release);
     asio::post(m_io, [self = shared_from_this(), mask] {
         // Before the logon the filter travels with the Logon itself.
-        if (self->m_loggedIn && !self->m_ended && self->m_link && self->m_resume == Resume::kNone)
+        // During a resume: once the server has taken the session back (an unanswered
+        // resume Logon sends it when the answer comes, see onLogonAck).
+        if (self->m_loggedIn && !self->m_ended && self->m_link &&
+            (self->m_resume == Resume::kNone || self->m_resume == Resume::kAwaitResendComplete))
             self->sendAdmin(*admin::build(admin::SetFilter{mask}));
     });
 }
@@ -787,15 +858,7 @@ void ClientSession::setMessageFilter(int mask)
 
 void ClientSession::logout()
 {
-    asio::post(m_io, [self = shared_from_this()] {
-        if (self->m_ended)
-            return;
-        if (self->m_link && self->m_loggedIn && self->m_resume == Resume::kNone)
-            self->sendAdmin(*admin::build(admin::Logout{admin::LogoutReason::kClient, "The client logged out."}));
-        if (self->m_opKind != OpKind::kNone)
-            self->finishOp(0, true, "The session was logged out.");
-        self->endSession(Fx::STATUSCODE_DISCONNECTED, Fx::MSGCODE_SESSNCLOSED, "Logged out.");
-    });
+    asio::post(m_io, [self = shared_from_this()] { self->endByClient("The client logged out.", "Logged out.", true); });
 }
 
 void ClientSession::setClosing(int closing)
@@ -870,6 +933,8 @@ void ClientSession::onClosed(Link& link, const std::string& reason)
 
 void ClientSession::onLoss(const std::string& reason)
 {
+    if (endAfterResumeIfAsked())
+        return;
     cancelOpTimer();
     refreshPolicyCounts();
     const bool attempt = m_resume == Resume::kConnecting || m_resume == Resume::kAwaitAck ||
@@ -917,7 +982,9 @@ void ClientSession::startResumeAttempt()
         m_policy.onConnectionOpened();
         attachLink(std::move(r.stream));
         m_resume = Resume::kAwaitAck;
-        sendAdmin(*admin::build(buildLogon(true)));
+        admin::Logon logon = buildLogon(true);
+        m_filterInLogon = logon.filterMask;
+        sendAdmin(*admin::build(logon));
         armOpTimer("the resume");
     });
 }
@@ -942,7 +1009,7 @@ void ClientSession::endSession(int code, int messageCode, const std::string& rea
     cancelOpTimer();
     ++m_retryGen;
     m_retryTimer.cancel();
-    ++m_connectGen;
+    cancelConnect();
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
         m_sendable = false;
@@ -980,9 +1047,7 @@ void ClientSession::free(std::function<void()> destroyHandle)
             self->dropLink("session freed");
             return;
         }
-        if (self->m_link && self->m_loggedIn && self->m_resume == Resume::kNone)
-            self->sendAdmin(*admin::build(admin::Logout{admin::LogoutReason::kClient, "The session was freed."}));
-        self->endSession(Fx::STATUSCODE_DISCONNECTED, Fx::MSGCODE_SESSNCLOSED, "The session was freed.", false);
+        self->endByClient("The session was freed.", "The session was freed.", false);
     });
 }
 
@@ -997,6 +1062,8 @@ void ClientSession::shutdown()
             self->m_keepAlive.reset();
             link->abort("transport shut down");
         }
+        self->m_endAfterResume.reset();
+        self->m_keepAlive.reset();
     });
 }
 

@@ -129,6 +129,7 @@ private:
     void connect(const Endpoint& endpoint, std::function<void(ConnectResult)> then);
     void attachLink(std::unique_ptr<ByteStream> stream);
     void dropLink(const std::string& reason);
+    void cancelConnect();
     bool sendAdmin(const IMessage& message);
     admin::Logon buildLogon(bool resume) const;
 
@@ -146,6 +147,10 @@ private:
     void startResumeAttempt();
     void refreshPolicyCounts();
     void expire(const std::string& reason);
+    // logout and free: a Logout on the link where the server knows the session, then
+    // the end (deferred while a resume's Logon is unanswered).
+    void endByClient(const std::string& logoutText, const std::string& reason, bool report);
+    bool endAfterResumeIfAsked();
     void endSession(int code, int messageCode, const std::string& reason, bool report = true);
     void storeLogon(const std::vector<admin::NameValue>& properties,
                     const std::vector<admin::InitialMessage>* initial);
@@ -166,6 +171,7 @@ private:
     uint64_t m_opTimerGen = 0;
     uint64_t m_retryGen = 0;
     uint64_t m_connectGen = 0;
+    std::function<void()> m_cancelConnect;  // the attempt under way, if any
     std::shared_ptr<Waiter> m_op;
     OpKind m_opKind = OpKind::kNone;
     bool m_helloLinkReady = false;  // the link of the descriptor may carry the Logon
@@ -175,6 +181,16 @@ private:
     Resume m_resume = Resume::kNone;
     std::string m_resumeToken;
     std::vector<admin::NameValue> m_resumeProperties;
+    // logout or free while a resume's Logon waits for its answer: the Logout goes on
+    // that link once the server has taken it back (before, the server would not know
+    // the session the Logout ends), or the session ends when the attempt fails.
+    struct EndAfterResume {
+        std::string logoutText;
+        std::string reason;
+        bool report = true;
+    };
+    std::optional<EndAfterResume> m_endAfterResume;
+    int m_filterInLogon = 0;                     // the filter the resume's Logon carried
     std::shared_ptr<Link> m_closingLink;         // flushing its last frames
     std::shared_ptr<ClientSession> m_keepAlive;  // until m_closingLink reports
     std::atomic<uint64_t> m_lastReceivedMirror{0};
@@ -185,6 +201,7 @@ private:
     mutable std::mutex m_sendMutex;
     Journal m_journal;
     bool m_sendable = false;           // logged in and not ended
+    wire::Limits m_peerLimits;         // the server's receive limit, from its LogonAck
     std::shared_ptr<Link> m_liveLink;  // set while frames may go straight out
 
     // Texts handed out by getters.

@@ -14,6 +14,7 @@
 #include "debug_log.h"
 #include "merrow/generic_exception.h"
 #include "testutil/fault_proxy.h"
+#include "testutil/test_certs.h"
 
 namespace merrow {
 namespace {
@@ -265,6 +266,93 @@ TEST_F(ClientSessionTest, RedirectedDescriptorSendsTheLoginElsewhere)
     EXPECT_TRUE(otherApp.waitReceived(1));
     free(s);
     other.stop();
+}
+
+// A descriptor fetched over TLS that names a plain address: the Logon there would
+// carry the password in clear, so the redirect is refused and nothing logs on.
+TEST_F(ClientSessionTest, RedirectFromTlsToPlainTcpIsRefused)
+{
+    const auto& certs = testutil::testCerts();
+    ServerOptions options;
+    options.defaultHeartbeat = std::chrono::milliseconds(150);
+    options.minHeartbeat = std::chrono::milliseconds(100);
+    Server secure(app, options);
+    ASSERT_TRUE(secure.listen("tls://127.0.0.1:0", certs.serverCert, certs.serverKey).ok());
+    ASSERT_TRUE(secure.start().ok());
+    {
+        std::lock_guard<std::mutex> lock(app.m_mutex);
+        app.redirect = url();
+    }
+    ClientRuntime::instance().update([&](detail::ClientSettings& s) { s.caFile = certs.caFile; });
+    const std::string tlsUrl = "tls://localhost:" + std::to_string(secure.boundPort());
+    IUserSession* s = ConnectionManagerEx::createUserSession(tlsUrl.c_str(), "demo", "trader", "pw", "Pellora");
+    created.push_back(s);
+    std::string text;
+    try {
+        s->loadStationDescriptor();
+    } catch (const GenericException& e) {
+        text = e.getText();
+    }
+    ClientRuntime::instance().update([](detail::ClientSettings& s) { s.caFile.clear(); });
+    EXPECT_NE(std::string::npos, text.find("insecure address")) << text;
+    EXPECT_EQ(0, app.logonCount());
+    secure.stop();
+}
+
+// A server that takes frames of at most 64 KiB says so at the logon: a larger send
+// fails at once with a logged reason, instead of being journaled, cutting the
+// connection and failing every resume; the session goes on.
+TEST_F(ClientSessionTest, ASendAboveTheServersLimitFailsAndTheSessionGoesOn)
+{
+    ServerOptions options;
+    options.defaultHeartbeat = std::chrono::milliseconds(150);
+    options.minHeartbeat = std::chrono::milliseconds(100);
+    options.maxReceivePayload = 64 * 1024;
+    Server small(app, options);
+    const uint16_t smallPort = listenOnFreePort(small);
+    ASSERT_NE(0, smallPort);
+    ASSERT_TRUE(small.start().ok());
+    IUserSession* s = loggedIn(smallPort);
+    IMessage* big = textMessage(std::string(100 * 1024, 'b'));
+    EXPECT_EQ(0, s->send(big));
+    freeMessage(big);
+    sendText(s, "small");
+    ASSERT_TRUE(log->waitFor("msg:small"));
+    EXPECT_EQ((std::vector<std::string>{kLoggedIn, "msg:small"}), log->events());
+    free(s);
+    small.stop();
+}
+
+// A connection attempt that hangs (a TLS server that never answers the handshake)
+// ends when the session is logged out, not when its 60 s timeout passes: its socket
+// closes at once and it no longer holds the session.
+TEST_F(ClientSessionTest, LogoutCancelsAConnectionAttemptUnderWay)
+{
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    const std::string silentUrl = "tls://127.0.0.1:" + std::to_string(acceptor.local_endpoint().port());
+    ClientRuntime::instance().update([](detail::ClientSettings& s) { s.tcpTimeoutMs = 60000; });
+    IUserSession* s = ConnectionManagerEx::createUserSession(silentUrl.c_str(), "demo", "trader", "pw", "Pellora");
+    created.push_back(s);
+    std::thread loader([s] {
+        try {
+            s->loadStationDescriptor();
+        } catch (const GenericException&) {
+        }
+    });
+    asio::ip::tcp::socket accepted(io);
+    acceptor.accept(accepted);
+    s->logout();
+    loader.join();
+    timeval tv{};
+    tv.tv_sec = 10;
+    ::setsockopt(accepted.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::recv(accepted.native_handle(), buffer, sizeof buffer, 0)) > 0) {
+    }
+    EXPECT_EQ(0, n) << "the attempt kept its socket open";
+    ClientRuntime::instance().update([](detail::ClientSettings& s) { s.tcpTimeoutMs = 3000; });
 }
 
 TEST_F(ClientSessionTest, HeldMessagesGoToTheNextListenerAlsoAcrossASwap)
@@ -536,6 +624,67 @@ TEST_F(ProxiedTest, CutConnectionResumesAndResentFramesComeBeforeLoggedIn)
     EXPECT_EQ(2u, log->count(kReconnecting));
 }
 
+// A fill pushed by another thread while the server builds the resume's snapshot is
+// already in that snapshot: the client must see it after the resumed report, or the
+// core's reload from the snapshot would undo it.
+TEST_F(ProxiedTest, FramesSentWhileTheResumeSnapshotIsBuiltComeAfterLoggedIn)
+{
+    loggedIn(proxy->port());
+    ASSERT_TRUE(app.waitSessions(1));
+    {
+        std::lock_guard<std::mutex> lock(app.m_mutex);
+        app.onResuming = [](const ServerSessionPtr& session) {
+            std::thread other([session] { push(session, "during-resume"); });
+            other.join();
+        };
+    }
+    proxy->cutAll();
+    ASSERT_TRUE(log->waitFor("msg:during-resume"));
+    const auto events = log->events();
+    EXPECT_EQ((std::vector<std::string>{kLoggedIn, kReconnecting, kLoggedIn, "msg:during-resume"}), events);
+}
+
+// A logout or a filter change made while a resume is under way reaches the server
+// on the new connection: the session ends there at once instead of staying open to
+// a resume for minutes, and the filter applies.
+TEST_F(ProxiedTest, LogoutAndFilterDuringAResumeGoOnTheNewConnection)
+{
+    for (const bool logout : {false, true}) {
+        SCOPED_TRACE(logout ? "logout" : "filter");
+        IUserSession* s = loggedIn(proxy->port());
+        ASSERT_TRUE(app.waitSessions(logout ? 2 : 1));
+        ServerSessionPtr ss = app.session(logout ? 1 : 0);
+        {
+            std::lock_guard<std::mutex> lock(app.m_mutex);
+            app.onResuming = [s, logout](const ServerSessionPtr&) {
+                if (logout)
+                    s->logout();
+                else
+                    s->setMessageFilter(Fx::CHANNEL_MARKET_DATA);
+            };
+        }
+        const size_t closedBefore = log->count(kClosed);
+        proxy->cutAll();
+        if (logout) {
+            ASSERT_TRUE(log->waitFor(kClosed, closedBefore + 1));
+            EXPECT_TRUE(eventually([&] { return ss->ended(); })) << "the server still keeps the session resumable";
+        } else {
+            EXPECT_TRUE(eventually([&] { return ss->filter() == Fx::CHANNEL_MARKET_DATA; }));
+            EXPECT_FALSE(ss->ended());
+        }
+        {
+            std::lock_guard<std::mutex> lock(app.m_mutex);
+            app.onResuming = nullptr;
+        }
+        free(s);
+        log = std::make_shared<Recorder>();
+        messages->release();
+        statuses->release();
+        messages = new MessageRecorder(log);
+        statuses = new StatusRecorder(log);
+    }
+}
+
 TEST_F(ProxiedTest, ExhaustedAttemptsReportReloginFailedOnce)
 {
     // The proxy accepts and then resets, so an attempt fails as a connect or as a
@@ -597,6 +746,122 @@ TEST(ClientRuntimeTest, InitNestsAndTheTransportRunsTwoThreads)
     ConnectionManagerEx::finalize(1);  // the environment's init still holds
     EXPECT_TRUE(ClientRuntime::instance().running());
     EXPECT_EQ(2, ClientRuntime::instance().threadCount());
+}
+
+// Freed on another thread while remove looks at it, a session's last owner is
+// remove's own look-up; its destructor, which removes it in turn, runs after the
+// registry's mutex is released.
+TEST(ClientRuntimeTest, RemoveThatEndsAnotherSessionsLastOwnerDoesNotDeadlock)
+{
+    detail::ClientSessionConfig config;
+    config.url = "tcp://127.0.0.1:1";
+    auto a = detail::ClientSession::create(config);
+    auto b = detail::ClientSession::create(config);
+    detail::ClientSession* bRaw = b.get();
+    ClientRuntime::instance().setTestHookAfterLock([&](detail::ClientSession* seen) {
+        if (seen == bRaw)
+            b.reset();
+    });
+    ClientRuntime::instance().remove(a.get());
+    ClientRuntime::instance().setTestHookAfterLock(nullptr);
+    EXPECT_EQ(nullptr, b);
+    a.reset();
+}
+
+// A callback that creates and frees a session while finalize waits for the
+// transport's threads to end: finalize holds its lock there, which the callback
+// must not need.
+TEST(ClientRuntimeTest, FinalizeWhileACallbackCreatesASessionDoesNotDeadlock)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool stopping = false, created = false;
+    asio::post(ClientRuntime::instance().io(), [&] {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return stopping; });
+        lock.unlock();
+        IUserSession* s =
+            ConnectionManagerEx::createUserSession("tcp://127.0.0.1:1", "demo", "trader", "pw", "Pellora");
+        ConnectionManagerEx::freeObject(s);
+        lock.lock();
+        created = true;
+    });
+    ClientRuntime::instance().setTestHookStopping([&] {
+        std::lock_guard<std::mutex> lock(m);
+        stopping = true;
+        cv.notify_all();
+    });
+    ConnectionManagerEx::finalize(1);  // the environment's: the threads stop
+    ClientRuntime::instance().setTestHookStopping(nullptr);
+    EXPECT_TRUE(created);
+    EXPECT_FALSE(ClientRuntime::instance().running());
+    EXPECT_EQ(1, ConnectionManagerEx::init(1));  // the environment's again
+}
+
+// A message callback that runs for many heart-beat intervals (here 6 × 150 ms: time
+// passing is what is tested, the callback is held by a gate): its own session is not
+// cut, since its link goes on with heart-beats, and sessions served by the same
+// transport thread go on receiving meanwhile. Three sessions over two threads: the
+// first and the third share one.
+TEST_F(ClientSessionTest, ALongCallbackGetsNoSessionCutAndHoldsNoOtherSession)
+{
+    std::vector<IUserSession*> sessions;
+    std::vector<std::shared_ptr<Recorder>> logs;
+    std::vector<MessageRecorder*> listeners;
+    std::vector<StatusRecorder*> statusListeners;
+    std::mutex gateMutex;
+    std::condition_variable gateCv;
+    bool open = false, inside = false;
+    for (int i = 0; i < 3; ++i) {
+        logs.push_back(std::make_shared<Recorder>());
+        listeners.push_back(new MessageRecorder(logs[i]));
+        statusListeners.push_back(new StatusRecorder(logs[i]));
+        IUserSession* s = create();
+        s->subscribe(listeners[i]);
+        s->subscribe(statusListeners[i]);
+        ASSERT_NE(0, s->loadStationDescriptor());
+        s->setTradingSession(s->getTradingSessionDescs()[0]);
+        ASSERT_EQ(1, s->login(""));
+        ASSERT_TRUE(logs[i]->waitFor(kLoggedIn));
+        ASSERT_TRUE(app.waitSessions(static_cast<size_t>(i + 1)));
+        sessions.push_back(s);
+    }
+    listeners[0]->onUpdate = [&](IUserSession*, IMessage* m) {
+        const char* t = m->getValue(Fx::FLDTAG_TEXT);
+        if (!t || std::string(t) != "block")
+            return;
+        std::unique_lock<std::mutex> lock(gateMutex);
+        inside = true;
+        gateCv.notify_all();
+        gateCv.wait(lock, [&] { return open; });
+    };
+    app.echo = false;
+    push(app.session(0), "block");
+    {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        ASSERT_TRUE(gateCv.wait_for(lock, kWait, [&] { return inside; }));
+    }
+    const auto heldUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
+    push(app.session(2), "meanwhile");
+    push(app.session(1), "meanwhile");
+    EXPECT_TRUE(logs[2]->waitFor("msg:meanwhile")) << "a session of the same thread was held";
+    EXPECT_TRUE(logs[1]->waitFor("msg:meanwhile"));
+    {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        gateCv.wait_until(lock, heldUntil, [] { return false; });
+        open = true;
+        gateCv.notify_all();
+    }
+    push(app.session(0), "after");
+    EXPECT_TRUE(logs[0]->waitFor("msg:after"));
+    EXPECT_EQ((std::vector<std::string>{kLoggedIn, "msg:block", "msg:after"}), logs[0]->events());
+    EXPECT_TRUE(app.session(0)->connected());
+    for (auto* s : sessions)
+        free(s);
+    for (int i = 0; i < 3; ++i) {
+        listeners[i]->release();
+        statusListeners[i]->release();
+    }
 }
 
 TEST_F(ClientSessionTest, MessageFilterReachesTheServerBeforeAndAfterLogon)

@@ -182,6 +182,13 @@ public:
 
     std::vector<InitialMessageText> onResume(const ServerSessionPtr& session) override
     {
+        std::function<void(const ServerSessionPtr&)> hook;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            hook = onResuming;
+        }
+        if (hook)
+            hook(session);
         return {{3, "initial-3-resumed"}};
     }
 
@@ -241,6 +248,8 @@ public:
     std::vector<ServerSessionPtr> sessions;
     std::vector<std::string> received;
     std::function<void(const ServerSessionPtr&, bool)> onStarted;
+    // Runs inside onResume, while the application builds the resume's snapshot.
+    std::function<void(const ServerSessionPtr&)> onResuming;
 };
 
 // Sends a text message from the server on the trading channel.

@@ -221,11 +221,14 @@ public:
 private:
     uint8_t* room(uint8_t* p, size_t n) { return m_end - p < static_cast<ptrdiff_t>(n) ? grow(p, n) : p; }
 
-    // The output grows by doubling; p moves with it.
+    // The output grows by what this frame needs (at least what it has written so far,
+    // so a large frame grows in few steps); never by the size of the whole buffer,
+    // which may hold many frames queued ahead of this one.
     uint8_t* grow(uint8_t* p, size_t n)
     {
         const size_t at = static_cast<size_t>(p - m_out.data());
-        m_out.resize(std::max(at + n, m_out.size() * 2));
+        const size_t written = at - m_start;
+        m_out.resize(at + std::max(n, std::max<size_t>(written, 256)));
         m_base = m_out.data() + m_start;
         m_end = m_out.data() + m_out.size();
         return m_out.data() + at;

@@ -107,6 +107,8 @@ public:
     // Bytes the buffer holds room for (for tests of the memory bound).
     size_t capacity() const { return m_capacity; }
     const Limits& limits() const { return m_limits; }
+    // Applies from the next frame on (a connection that has logged on takes larger ones).
+    void setLimits(const Limits& limits) { m_limits = limits; }
 
 private:
     Status fail(std::string reason);

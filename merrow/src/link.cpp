@@ -38,6 +38,8 @@ constexpr auto kMinUserTimeout = std::chrono::seconds(5);
 constexpr size_t kCopyBelow = 16 * 1024;
 // Batches written at once by one maybeWrite before it lets other handlers run.
 constexpr int kMaxWritesInline = 8;
+// Frames of one read between two looks at whether a bare acknowledgement is due.
+constexpr size_t kAckCheckEvery = 256;
 
 std::string describe(const asio::error_code& ec)
 {
@@ -68,6 +70,17 @@ Link::Link(Strand strand, std::unique_ptr<ByteStream> stream, const Clock& clock
       m_decoder(m_options.receiveLimits), m_monitor(clock, m_options.heartbeatInterval), m_timer(m_strand),
       m_readChunk(std::min(kFirstReadChunk, std::max<size_t>(m_options.readChunk, 1)))
 {
+    m_maxReadChunk = std::max<size_t>(m_options.readChunk, 1);
+    if (m_options.maxPayloadBeforeTrust != 0 && m_options.maxPayloadBeforeTrust < m_options.receiveLimits.maxPayload) {
+        wire::Limits small = m_options.receiveLimits;
+        small.maxPayload = m_options.maxPayloadBeforeTrust;
+        m_decoder.setLimits(small);
+        m_untrusted = true;
+        // A read no larger than the largest frame taken: what waits unread stays in
+        // the kernel, not here.
+        m_maxReadChunk = std::min(m_maxReadChunk, size_t{m_options.maxPayloadBeforeTrust} + 64);
+        m_readChunk = std::min(m_readChunk, m_maxReadChunk);
+    }
     if (m_stream) {
         m_isTls = m_stream->isTls();
         asio::error_code ec;
@@ -116,6 +129,46 @@ void Link::doStart()
     armTimer();
 }
 
+void Link::trust()
+{
+    m_untrusted = false;
+    m_decoder.setLimits(m_options.receiveLimits);
+    m_maxReadChunk = std::max<size_t>(m_options.readChunk, 1);
+}
+
+size_t Link::queuedBytes() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queuedBytes;
+}
+
+bool Link::roomLocked(size_t bytes) const
+{
+    return m_options.maxQueuedBytes == 0 || m_queuedBytes + bytes <= m_options.maxQueuedBytes;
+}
+
+void Link::overflow()
+{
+    abort("the peer does not read what is sent to it: more than " + std::to_string(m_options.maxQueuedBytes) +
+          " bytes wait for it");
+}
+
+// Strand: the batch in flight has been written.
+void Link::written()
+{
+    bool resume = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queuedBytes -= std::min(m_queuedBytes, m_inflightOwnBytes);
+        m_inflightOwnBytes = 0;
+        resume = m_readPaused && m_queuedBytes <= m_options.pauseReadingAbove;
+    }
+    if (resume) {
+        m_readPaused = false;
+        readSome();
+    }
+}
+
 bool Link::closed() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -161,6 +214,7 @@ void Link::postMaybeWrite()
 Status Link::sendMessage(const wire::FrameHeader& header, const IMessage& message)
 {
     bool post = false;
+    bool full = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closing)
@@ -169,8 +223,19 @@ Status Link::sendMessage(const wire::FrameHeader& header, const IMessage& messag
         Status st = wire::encodeFrame(header, message, m_pending.bytes, m_options.sendLimits);
         if (!st.ok())
             return st;
-        appendBytesPieceLocked(before, m_pending.bytes.size() - before);
-        post = scheduleWriteLocked();
+        const size_t added = m_pending.bytes.size() - before;
+        if (!roomLocked(added)) {
+            m_pending.bytes.resize(before);
+            full = true;
+        } else {
+            m_queuedBytes += added;
+            appendBytesPieceLocked(before, added);
+            post = scheduleWriteLocked();
+        }
+    }
+    if (full) {
+        overflow();
+        return Status::error("the peer does not read what is sent to it");
     }
     if (post)
         postMaybeWrite();
@@ -182,14 +247,24 @@ Status Link::sendBytes(const uint8_t* data, size_t size)
     if (!data || size == 0)
         return Status::error("an empty frame");
     bool post = false;
+    bool full = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closing)
             return Status::error("the connection is closed");
-        const size_t before = m_pending.bytes.size();
-        m_pending.bytes.insert(m_pending.bytes.end(), data, data + size);
-        appendBytesPieceLocked(before, size);
-        post = scheduleWriteLocked();
+        if (!roomLocked(size)) {
+            full = true;
+        } else {
+            const size_t before = m_pending.bytes.size();
+            m_queuedBytes += size;
+            m_pending.bytes.insert(m_pending.bytes.end(), data, data + size);
+            appendBytesPieceLocked(before, size);
+            post = scheduleWriteLocked();
+        }
+    }
+    if (full) {
+        overflow();
+        return Status::error("the peer does not read what is sent to it");
     }
     if (post)
         postMaybeWrite();
@@ -201,16 +276,26 @@ Status Link::sendFrame(SharedFrame frame)
     if (!frame || frame->empty())
         return Status::error("an empty frame");
     bool post = false;
+    bool full = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closing)
             return Status::error("the connection is closed");
-        Piece piece;
-        piece.size = frame->size();
-        piece.shared = std::move(frame);
-        m_pending.pieces.push_back(std::move(piece));
-        ++m_pending.frames;
-        post = scheduleWriteLocked();
+        if (!roomLocked(frame->size())) {
+            full = true;
+        } else {
+            m_queuedBytes += frame->size();
+            Piece piece;
+            piece.size = frame->size();
+            piece.shared = std::move(frame);
+            m_pending.pieces.push_back(std::move(piece));
+            ++m_pending.frames;
+            post = scheduleWriteLocked();
+        }
+    }
+    if (full) {
+        overflow();
+        return Status::error("the peer does not read what is sent to it");
     }
     if (post)
         postMaybeWrite();
@@ -314,6 +399,8 @@ bool Link::gatherBatch()
             std::lock_guard<std::mutex> lock(m_mutex);
             m_kicked = false;
             std::swap(m_inflight, m_pending);
+            m_inflightOwnBytes = m_queuedBytes;
+            m_testAnswerQueued = false;
         }
         if (h) {
             const size_t used = m_inflight.bytes.size();
@@ -385,7 +472,8 @@ bool Link::writeBatch()
         if (it == m_buffers.end()) {
             m_inflight.clear();
             m_buffers.clear();
-            return true;
+            written();
+            return !m_finished;
         }
         *it += n;
         m_buffers.erase(m_buffers.begin(), it);
@@ -409,6 +497,7 @@ void Link::onWritten(const asio::error_code& ec, size_t)
         finish("write failed: " + describe(ec));
         return;
     }
+    written();
     maybeWrite();
 }
 
@@ -440,8 +529,8 @@ void Link::onRead(const asio::error_code& ec, size_t n)
         return;
     }
     m_decoder.commit(n);
-    if (n == m_readChunk && m_readChunk < m_options.readChunk)
-        m_readChunk = std::min(m_readChunk * 2, m_options.readChunk);
+    if (n == m_readChunk && m_readChunk < m_maxReadChunk)
+        m_readChunk = std::min(m_readChunk * 2, m_maxReadChunk);
     m_monitor.onFrameReceived();
 
     auto h = handler();
@@ -450,6 +539,7 @@ void Link::onRead(const asio::error_code& ec, size_t n)
         return;
     }
     m_inRead = true;
+    size_t sinceAckCheck = 0;
     for (;;) {
         std::optional<wire::Frame> frame;
         Status st = m_decoder.next(frame);
@@ -463,8 +553,17 @@ void Link::onRead(const asio::error_code& ec, size_t n)
             continue;  // closing: frames are read only to reach the peer's EOF
         if (frame->header.kind == wire::FrameKind::Admin && frame->message &&
             admin::adminTypeOf(*frame->message) == admin::AdminType::kTestRequest) {
+            // Before the logon, one answer at a time: a peer that sends TestRequests
+            // and reads nothing gets no more than one answer queued.
+            bool answer = true;
+            if (m_untrusted) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                answer = !m_testAnswerQueued;
+                m_testAnswerQueued = true;
+            }
             const char* id = frame->message->getValue(IFixDefs::FLDTAG_TESTREQID);
-            sendAdmin(admin::MSGTYPE_HEARTBEAT, id ? id : "");
+            if (answer)
+                sendAdmin(admin::MSGTYPE_HEARTBEAT, id ? id : "");
         }
         try {
             h->onFrame(*this, std::move(*frame));
@@ -477,6 +576,18 @@ void Link::onRead(const asio::error_code& ec, size_t n)
         }
         if (m_finished)
             return;
+        // A chunk of small frames holds thousands: acknowledge within it too, so the
+        // sender's journal never waits for the end of a long read.
+        if (++sinceAckCheck == kAckCheckEvery) {
+            sinceAckCheck = 0;
+            bool due = false;
+            try {
+                due = h->bareAckDue();
+            } catch (...) {
+            }
+            if (due)
+                sendAdmin(admin::MSGTYPE_HEARTBEAT, "");
+        }
     }
     if (!m_draining && !stopDelivering() && h) {
         bool due = false;
@@ -494,6 +605,12 @@ void Link::onRead(const asio::error_code& ec, size_t n)
         maybeWrite();
         if (m_finished)
             return;
+    }
+    if (m_options.pauseReadingAbove != 0 && queuedBytes() > m_options.pauseReadingAbove) {
+        // The peer sends faster than it reads what that makes us send: read again once
+        // the queue has been written (written()).
+        m_readPaused = true;
+        return;
     }
     readSome();
 }
@@ -524,6 +641,7 @@ void Link::sendAdmin(const char* msgType, const std::string& testReqId)
     else
         message = admin::build(admin::Heartbeat{testReqId});
     bool post = false;
+    bool full = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closing)
@@ -531,8 +649,19 @@ void Link::sendAdmin(const char* msgType, const std::string& testReqId)
         const size_t before = m_pending.bytes.size();
         if (!wire::encodeFrame(header, *message, m_pending.bytes, m_options.sendLimits).ok())
             return;
-        appendBytesPieceLocked(before, m_pending.bytes.size() - before);
-        post = scheduleWriteLocked();
+        const size_t added = m_pending.bytes.size() - before;
+        if (!roomLocked(added)) {
+            m_pending.bytes.resize(before);
+            full = true;
+        } else {
+            m_queuedBytes += added;
+            appendBytesPieceLocked(before, added);
+            post = scheduleWriteLocked();
+        }
+    }
+    if (full) {
+        overflow();
+        return;
     }
     if (h) {
         try {
@@ -734,6 +863,8 @@ void Link::finish(std::string reason)
         m_closing = true;
         m_running = false;
         m_pending.clear();
+        m_queuedBytes = 0;
+        m_inflightOwnBytes = 0;
     }
     ++m_timerGeneration;
     m_timer.cancel();

@@ -130,6 +130,17 @@ struct LinkOptions {
     size_t readChunk = 64 * 1024;
     // Off only for tests that drive time with a ManualClock and poke().
     bool setTcpOptions = true;
+    // Bounds against a peer that sends without reading (0: none). Bytes in the link's
+    // own queue (send*, heart-beats, TestRequest answers; not the handler's pull
+    // source, which has bounds of its own): above maxQueuedBytes the link aborts;
+    // above pauseReadingAbove it stops reading until the queue has been written.
+    size_t maxQueuedBytes = 0;
+    size_t pauseReadingAbove = 0;
+    // A connection whose peer is not known yet (a server's before the logon): frames
+    // above this payload are a protocol error, reads are no larger, and a TestRequest
+    // is not answered while the answer to the previous one waits. trust() lifts it to
+    // receiveLimits. 0: trusted from the start.
+    uint32_t maxPayloadBeforeTrust = 0;
 };
 
 class Link : public std::enable_shared_from_this<Link> {
@@ -171,6 +182,11 @@ public:
     void setHeartbeatInterval(Duration interval);
     // Re-evaluates the timers now, for tests that move a ManualClock.
     void poke();
+    // Strand only (a handler's callback): the peer has logged on; frames up to
+    // receiveLimits are taken from the next one on.
+    void trust();
+    // Bytes in the link's own queue, written or not (any thread).
+    size_t queuedBytes() const;
 
     // Fixed at creation; readable from any thread.
     const std::string& peerAddress() const { return m_peerAddress; }
@@ -225,6 +241,11 @@ private:
     void appendBytesPieceLocked(size_t offset, size_t size);
     bool stopDelivering() const;
     std::shared_ptr<LinkHandler> handler() const;
+    // Caller holds m_mutex: `bytes` more may join the own queue; false (and the link
+    // aborted once the lock is released, by the caller) when they pass the bound.
+    bool roomLocked(size_t bytes) const;
+    void overflow();
+    void written();
 
     Strand m_strand;
     std::unique_ptr<ByteStream> m_stream;
@@ -256,6 +277,9 @@ private:
     size_t m_batchFrames = 0;
     bool m_inRead = false;          // onRead is handing frames on
     bool m_flushAfterRead = false;  // a write was asked for meanwhile
+    bool m_readPaused = false;      // queued output above pauseReadingAbove
+    bool m_untrusted = false;       // maxPayloadBeforeTrust applies
+    size_t m_maxReadChunk = 0;
 
     // Shared between threads, under m_mutex.
     mutable std::mutex m_mutex;
@@ -267,6 +291,9 @@ private:
     bool m_kicked = false;          // something was queued since maybeWrite() last looked
     uint64_t m_framesWritten = 0;
     uint64_t m_writes = 0;
+    size_t m_queuedBytes = 0;       // own queue: pending plus its part of the batch in flight
+    size_t m_inflightOwnBytes = 0;  // the own queue's part of the batch in flight
+    bool m_testAnswerQueued = false;
 };
 
 } // namespace detail

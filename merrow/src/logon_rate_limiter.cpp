@@ -33,6 +33,31 @@ void LogonRateLimiter::recordFailure(std::string_view user, std::string_view add
     m_order.push_back({now, false, std::string(address)});
 }
 
+LogonVerdict LogonRateLimiter::begin(std::string_view user, std::string_view address)
+{
+    LogonVerdict verdict = check(user, address);
+    if (!verdict.allowed)
+        return verdict;
+    const std::string key(user);
+    auto failed = m_users.find(key);
+    const std::size_t failures = failed == m_users.end() ? 0 : failed->second.size();
+    auto running = m_inFlight.find(key);
+    const std::size_t inFlight = running == m_inFlight.end() ? 0 : running->second;
+    if (failures + inFlight >= m_maxFailures)
+        return {false, std::chrono::seconds(1), "Too many logons at once; try again in 1 second."};
+    ++m_inFlight[key];
+    return {};
+}
+
+void LogonRateLimiter::end(std::string_view user, std::string_view address, bool failed)
+{
+    auto it = m_inFlight.find(std::string(user));
+    if (it != m_inFlight.end() && --it->second == 0)
+        m_inFlight.erase(it);
+    if (failed)
+        recordFailure(user, address);
+}
+
 void LogonRateLimiter::expire(TimePoint now)
 {
     // Failures enter m_order in time order, so each one leaving it is also the oldest

@@ -38,6 +38,14 @@ public:
     // person's making); counts against both the user and the address.
     void recordFailure(std::string_view user, std::string_view address);
 
+    // check() for an attempt that starts now; when allowed the attempt counts against
+    // its user name until end(): attempts for one user arriving together get no more
+    // password checks than one at a time would. Address keys are not counted here:
+    // many people may share one address.
+    LogonVerdict begin(std::string_view user, std::string_view address);
+    // The attempt begun ended; `failed` records it as recordFailure does.
+    void end(std::string_view user, std::string_view address, bool failed);
+
     // User names and addresses currently remembered.
     std::size_t trackedKeys() const { return m_users.size() + m_addresses.size(); }
 
@@ -58,6 +66,7 @@ private:
     Failures m_users;
     Failures m_addresses;
     std::deque<Stamp> m_order;  // every failure in the window, oldest first
+    std::unordered_map<std::string, std::size_t> m_inFlight;  // begun, not ended, per user
 };
 
 } // namespace merrow::detail

@@ -93,6 +93,30 @@ TEST_F(LogonRateLimiterTest, RefusedAttemptsDoNotExtendTheWait)
     EXPECT_TRUE(limiter.check("ann", "10.0.0.1").allowed);
 }
 
+// Fifty wrong logons for one user arriving at once: each counts as it begins, so no
+// more than five reach the password check; the others are told to wait. Ended
+// attempts that succeeded count for nothing.
+TEST_F(LogonRateLimiterTest, AttemptsArrivingTogetherCountBeforeTheirPasswordIsChecked)
+{
+    int begun = 0;
+    for (int i = 0; i < 50; ++i) {
+        LogonVerdict v = limiter.begin("ann", "10.0.0." + std::to_string(i));
+        begun += v.allowed;
+        if (!v.allowed)
+            EXPECT_EQ("Too many logons at once; try again in 1 second.", v.text);
+    }
+    EXPECT_EQ(5, begun);
+    for (int i = 0; i < 5; ++i)
+        limiter.end("ann", "10.0.0." + std::to_string(i), true);
+    EXPECT_FALSE(limiter.begin("ann", "10.0.1.1").allowed);
+
+    ASSERT_TRUE(limiter.begin("bob", "10.0.2.1").allowed);
+    limiter.end("bob", "10.0.2.1", false);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(limiter.begin("bob", "10.0.2.1").allowed);
+    EXPECT_FALSE(limiter.begin("bob", "10.0.2.1").allowed);
+}
+
 TEST_F(LogonRateLimiterTest, ForgetsKeysOnceTheirFailuresAgeOut)
 {
     for (int i = 0; i < 1000; ++i)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "log_text.h"
 #include "server_session.h"
 #include "url.h"
 
@@ -58,6 +59,10 @@ detail::LinkOptions Server::Impl::linkOptions() const
     lo.heartbeatInterval = options.defaultHeartbeat;
     lo.receiveLimits.maxPayload = options.maxReceivePayload;
     lo.sendLimits.maxPayload = options.maxSendPayload;
+    lo.maxPayloadBeforeTrust = options.maxPayloadBeforeLogon;
+    lo.pauseReadingAbove = options.readPauseBytes;
+    lo.maxQueuedBytes =
+        options.maxQueuedBytes != 0 ? options.maxQueuedBytes : size_t{options.maxSendPayload} + options.readPauseBytes;
     return lo;
 }
 
@@ -95,10 +100,46 @@ void Server::Impl::accept(Listener& listener)
             } else if (ec == asio::error::operation_aborted) {
                 return;
             } else {
-                self->log("accept on " + listener.url + " failed: " + ec.message());
+                self->onAcceptError(listener, ec);
+                return;
             }
+            listener.backoff = std::chrono::milliseconds(0);
             self->accept(listener);
         }));
+}
+
+// Without descriptors (or memory) every accept fails at once: accepting again at
+// once spins a core and writes a line per failure. Wait instead, 10 ms doubling up to
+// 200 ms, so a good logon is served soon after a descriptor is free; one log line per
+// 5 s says how often it happened.
+void Server::Impl::onAcceptError(Listener& listener, const asio::error_code& ec)
+{
+    constexpr auto kFirst = std::chrono::milliseconds(10);
+    constexpr auto kMost = std::chrono::milliseconds(200);
+    constexpr auto kLogEvery = std::chrono::seconds(5);
+    ++listener.errorsSinceLog;
+    const auto now = std::chrono::steady_clock::now();
+    if (listener.lastErrorLog == std::chrono::steady_clock::time_point{} || now - listener.lastErrorLog >= kLogEvery) {
+        log("accept on " + listener.url + " failed: " + ec.message() + " (" + std::to_string(listener.errorsSinceLog) +
+            (listener.errorsSinceLog == 1 ? " time" : " times") + " since the last report); retrying");
+        listener.lastErrorLog = now;
+        listener.errorsSinceLog = 0;
+    }
+    listener.backoff = listener.backoff.count() == 0 ? kFirst : std::min(kMost, listener.backoff * 2);
+    Impl* self = this;
+    listener.retry.expires_after(listener.backoff);
+    listener.retry.async_wait([self, &listener](const asio::error_code& e) {
+        if (e || !listener.acceptor.is_open())
+            return;
+        self->accept(listener);
+    });
+}
+
+void Server::Impl::leftBeforeLogon()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (beforeLogon > 0)
+        --beforeLogon;
 }
 
 void Server::Impl::onAccepted(Listener&, detail::Strand strand, std::unique_ptr<detail::ByteStream> stream)
@@ -109,6 +150,7 @@ void Server::Impl::onAccepted(Listener&, detail::Strand strand, std::unique_ptr<
         return;  // already gone
     auto connection = std::make_shared<detail::ServerConnection>(*this, ep.address().to_string());
     auto link = detail::Link::create(strand, std::move(stream), clock, linkOptions());
+    bool busy = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (stopping) {
@@ -116,8 +158,20 @@ void Server::Impl::onAccepted(Listener&, detail::Strand strand, std::unique_ptr<
             return;
         }
         connections.emplace(connection.get(), connection);
+        busy = beforeLogon >= options.maxConnectionsBeforeLogon;
+        if (!busy) {
+            ++beforeLogon;
+            connection->countBeforeLogon();
+        }
     }
     connection->start(std::move(link));
+    if (busy) {
+        asio::post(strand, [connection] {
+            connection->cutWithText("The server is busy: too many connections are logging on. Try again shortly.",
+                                    "too many connections before logon");
+        });
+        return;
+    }
     // A connection that has not logged on in time is dropped; the timer owns itself.
     auto timer = std::make_shared<asio::steady_timer>(strand, options.logonTimeout);
     std::weak_ptr<detail::ServerConnection> weak = connection;
@@ -175,6 +229,49 @@ void ServerConnection::start(std::shared_ptr<Link> link)
     m_link->start(shared_from_this());
 }
 
+void ServerConnection::bind(std::shared_ptr<ServerSessionImpl> session)
+{
+    m_session = std::move(session);
+    if (m_link)
+        m_link->trust();
+    if (m_countedBeforeLogon) {
+        m_countedBeforeLogon = false;
+        m_core.leftBeforeLogon();
+    }
+}
+
+void ServerConnection::cutWithText(const std::string& text, const std::string& reason)
+{
+    if (m_loggingOff || !m_link)
+        return;
+    m_loggingOff = true;
+    (void)m_link->sendMessage(wire::FrameHeader{wire::FrameKind::Admin, false, IFixDefs::CHANNEL_TRADING_DATA, 0, 0},
+                              *admin::build(admin::Logout{admin::LogoutReason::kNormal, text}));
+    m_link->close(reason);
+}
+
+void ServerConnection::log(const std::string& line)
+{
+    // A few lines per connection and interval: a peer must not be able to fill the
+    // log by repeating what gets logged.
+    constexpr int kLines = 5;
+    constexpr auto kWindow = std::chrono::seconds(10);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_logWindow >= kWindow) {
+        if (m_logDropped > 0)
+            m_core.log("connection from " + m_address + ": " + std::to_string(m_logDropped) + " more lines not logged");
+        m_logWindow = now;
+        m_logLines = 0;
+        m_logDropped = 0;
+    }
+    if (m_logLines >= kLines) {
+        ++m_logDropped;
+        return;
+    }
+    ++m_logLines;
+    m_core.log(line);
+}
+
 void ServerConnection::release()
 {
     m_session.reset();
@@ -226,7 +323,7 @@ void ServerConnection::handshake(wire::Frame frame)
     case admin::AdminType::kTestRequest:
         break;
     default:
-        m_link->abort(std::string("protocol error: unexpected \"") + frame.message->getMsgType() +
+        m_link->abort("protocol error: unexpected \"" + loggable(frame.message->getMsgType()) +
                       "\" before the logon");
         break;
     }
@@ -234,6 +331,13 @@ void ServerConnection::handshake(wire::Frame frame)
 
 void ServerConnection::onHello(const IMessage& message)
 {
+    if (m_helloAnswered) {
+        // One descriptor per connection: a client asks once, then logs on.
+        log("connection from " + m_address + " cut: a second Hello");
+        cutWithText("Only one station descriptor request is answered per connection.", "a second Hello");
+        return;
+    }
+    m_helloAnswered = true;
     admin::Hello hello;
     admin::StationDescriptor descriptor;
     Status st = admin::parse(message, hello);
@@ -279,7 +383,7 @@ void ServerConnection::onLogon(const IMessage& message)
     admin::Logon logon;
     Status st = admin::parse(message, logon);
     if (!st.ok()) {
-        m_core.log("logon from " + m_link->peerAddress() + " unreadable: " + st.reason());
+        log("logon from " + m_link->peerAddress() + " unreadable: " + loggable(st.reason(), 200));
         refuseLogon("The server could not read the logon: " + st.reason() + ".", false);
         return;
     }
@@ -294,7 +398,7 @@ void ServerConnection::onLogon(const IMessage& message)
                 session = it->second;
         }
         if (!session || session->token() != logon.resumeToken) {
-            m_core.log("resume of unknown session " + detail::logId(logon.sessionId) + " from " + m_link->peerAddress());
+            log("resume of unknown session " + detail::logId(logon.sessionId) + " from " + m_link->peerAddress());
             refuseLogon("The session has expired.", true);
             return;
         }
@@ -306,13 +410,26 @@ void ServerConnection::onLogon(const IMessage& message)
     LogonVerdict verdict;
     {
         std::lock_guard<std::mutex> lock(m_core.mutex);
-        verdict = m_core.limiter.check(userKey, m_address);
+        verdict = m_core.limiter.begin(userKey, m_address);
     }
     if (!verdict.allowed) {
-        m_core.log("logon of " + userKey + " from " + m_link->peerAddress() + " rate-limited");
+        log("logon of " + loggable(userKey) + " from " + m_link->peerAddress() + " rate-limited");
         refuseLogon(verdict.text, false);
         return;
     }
+    // The attempt counts from here until its verdict: a failure is recorded, a
+    // success only ends the count.
+    struct Attempt {
+        Server::Impl& core;
+        const std::string& user;
+        const std::string& address;
+        bool failed = true;
+        ~Attempt()
+        {
+            std::lock_guard<std::mutex> lock(core.mutex);
+            core.limiter.end(user, address, failed);
+        }
+    } attempt{m_core, userKey, m_address};
 
     LogonInfo info;
     info.connectionName = logon.connectionName;
@@ -350,14 +467,11 @@ void ServerConnection::onLogon(const IMessage& message)
     if (!reply.accepted) {
         if (reply.rejectText.empty())
             reply.rejectText = "The logon was refused.";
-        {
-            std::lock_guard<std::mutex> lock(m_core.mutex);
-            m_core.limiter.recordFailure(userKey, m_address);
-        }
-        m_core.log("logon of " + userKey + " from " + m_link->peerAddress() + " refused: " + reply.rejectText);
+        log("logon of " + loggable(userKey) + " from " + m_link->peerAddress() + " refused: " + reply.rejectText);
         refuseLogon(reply.rejectText, false);
         return;
     }
+    attempt.failed = false;
 
     info.password.clear();
     const auto heartbeat = std::clamp(std::chrono::milliseconds(logon.heartbeatMs), m_core.options.minHeartbeat,
@@ -374,8 +488,8 @@ void ServerConnection::onLogon(const IMessage& message)
         do {
             id = randomHex(16);
         } while (m_core.sessions.count(id));
+        // Published by attachFresh once its link is set.
         session = std::make_shared<ServerSessionImpl>(core, id, randomHex(32), std::move(info), reply, heartbeat);
-        m_core.sessions.emplace(id, session);
     }
     session->attachFresh(self, logon, reply.initialMessages);
 }
@@ -385,7 +499,11 @@ void ServerConnection::onClosed(Link& link, const std::string& reason)
     if (m_session)
         m_session->onLinkClosed(link, reason);
     else if (!m_loggingOff && reason != "peer closed the connection")
-        m_core.log("connection from " + link.peerAddress() + " closed: " + reason);
+        log("connection from " + link.peerAddress() + " closed: " + loggable(reason, 200));
+    if (m_countedBeforeLogon) {
+        m_countedBeforeLogon = false;
+        m_core.leftBeforeLogon();
+    }
     m_core.removeConnection(this);
 }
 

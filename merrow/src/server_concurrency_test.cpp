@@ -760,6 +760,31 @@ TEST(Server, JournalOverflowExpiresTheSession)
     EXPECT_EQ(e.why, SessionEnd::kJournalOverflow);
 }
 
+// Overflowing while no connection is attached: no connection will close to report
+// the end, and it is reported all the same (onSessionEnded is always the last call).
+TEST(Server, JournalOverflowWhileDetachedIsReported)
+{
+    ServerOptions o = testOptions();
+    o.journalMaxFrames = 20;
+    ServerFixture f(o);
+    IoThreads io;
+    admin::LogonAck ack;
+    {
+        Client c(io.io, f.port);
+        ASSERT_TRUE(c.logon(c.logonFor("demo", "secret"), &ack));
+    }
+    ASSERT_TRUE(f.app.waitEvent("cut", ack.sessionId));
+    auto s = f.server.findSession(ack.sessionId);
+    ASSERT_TRUE(s);
+    int sent = 0;
+    while (s->send(*push(sent + 1)).ok())
+        ++sent;
+    EXPECT_EQ(sent, 20);
+    Event e;
+    ASSERT_TRUE(f.app.waitEvent("ended", ack.sessionId, &e));
+    EXPECT_EQ(e.why, SessionEnd::kJournalOverflow);
+}
+
 TEST(Server, AcknowledgementsLetTheJournalGo)
 {
     ServerOptions o = testOptions();
@@ -927,6 +952,174 @@ size_t residentBytes()
     size_t pages = 0, resident = 0;
     statm >> pages >> resident;
     return resident * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// ---- Peers that have not logged on, and peers that do not read
+
+// Log lines of a server, for the reasons it gives.
+struct LogLines {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::function<void(const std::string&)> sink()
+    {
+        return [this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex);
+            lines.push_back(line);
+        };
+    }
+    bool contains(const std::string& part)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& l : lines)
+            if (l.find(part) != std::string::npos)
+                return true;
+        return false;
+    }
+    size_t longest()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        size_t n = 0;
+        for (auto& l : lines)
+            n = std::max(n, l.size());
+        return n;
+    }
+};
+
+// A frame header declaring a payload just under the 64 MiB limit, with a few bytes
+// of it: before the logon the server takes no frame above a few KiB, so it cuts the
+// peer at the header instead of buffering what the peer trickles.
+TEST(Server, APeerBeforeLogonIsCutAtTheSmallFrameLimit)
+{
+    LogLines log;
+    ServerOptions o = testOptions();
+    o.log = log.sink();
+    ServerFixture f(o);
+    IoThreads io;
+    RawPeer raw = RawPeer::connect(io.io, f.port);
+    std::vector<uint8_t> bytes = encode(adminHeader(), *admin::build(admin::Heartbeat{}));
+    const uint32_t declared = (64u << 20) - 1;
+    bytes[0] = uint8_t(declared >> 24);
+    bytes[1] = uint8_t(declared >> 16);
+    bytes[2] = uint8_t(declared >> 8);
+    bytes[3] = uint8_t(declared);
+    ASSERT_TRUE(raw.writeBytes(bytes));
+    EXPECT_FALSE(raw.read());
+    EXPECT_TRUE(raw.eof());
+    EXPECT_TRUE(eventuallyTrue([&] { return log.contains("exceeds the limit of 16384"); }));
+
+    // Once logged on, the full limit applies.
+    Client c(io.io, f.port);
+    admin::LogonAck ack;
+    ASSERT_TRUE(c.logon(c.logonFor("demo", "secret"), &ack));
+    ASSERT_TRUE(c.link->sendMessage(appHeader(Fx::CHANNEL_TRADING_DATA, 1), *appMessage("U9000", 1, 100000)).ok());
+    ASSERT_TRUE(f.app.waitReceived(1));
+}
+
+// More connections than allowed before the logon: the next one is told why and
+// closed; one that logs on frees its place.
+TEST(Server, ConnectionsBeforeLogonAreCappedAndTheExtraOneIsToldWhy)
+{
+    ServerOptions o = testOptions();
+    o.maxConnectionsBeforeLogon = 3;
+    o.defaultHeartbeat = std::chrono::seconds(10);  // the silent peers stay
+    ServerFixture f(o);
+    IoThreads io;
+    std::vector<RawPeer> idle;
+    for (int i = 0; i < 3; ++i)
+        idle.push_back(RawPeer::connect(io.io, f.port));
+    ASSERT_TRUE(eventuallyTrue([&] { return f.server.connectionCount() == 3; }));
+    RawPeer extra = RawPeer::connect(io.io, f.port);
+    auto logout = extra.readUntil(admin::MSGTYPE_LOGOUT);
+    ASSERT_TRUE(logout);
+    admin::Logout l;
+    ASSERT_TRUE(admin::parse(*logout->message, l).ok());
+    EXPECT_NE(l.text.find("too many connections"), std::string::npos) << l.text;
+    EXPECT_FALSE(extra.read());
+    EXPECT_TRUE(extra.eof());
+
+    // One of the three logs on: a new connection is served again.
+    Client helper(io.io, f.port);  // refused too while three wait
+    ASSERT_TRUE(helper.handler->waitClosed());
+    ASSERT_TRUE(idle[0].write(adminHeader(), *admin::build(helper.logonFor("demo", "secret"))));
+    ASSERT_TRUE(idle[0].readUntil(admin::MSGTYPE_LOGONACK));
+    Client next(io.io, f.port);
+    admin::LogonAck ack;
+    EXPECT_TRUE(next.logon(next.logonFor("demo", "secret"), &ack));
+}
+
+// One station descriptor per connection: a peer repeating Hello is told why and cut.
+TEST(Server, ASecondHelloOnOneConnectionIsRefused)
+{
+    ServerFixture f;
+    IoThreads io;
+    RawPeer raw = RawPeer::connect(io.io, f.port);
+    admin::Hello h;
+    h.connectionName = "Demo";
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(raw.write(adminHeader(), *admin::build(h)));
+    ASSERT_TRUE(raw.readUntil(admin::MSGTYPE_STATIONDESCRIPTOR));
+    auto logout = raw.readUntil(admin::MSGTYPE_LOGOUT);
+    ASSERT_TRUE(logout);
+    admin::Logout l;
+    ASSERT_TRUE(admin::parse(*logout->message, l).ok());
+    EXPECT_NE(l.text.find("Only one station descriptor"), std::string::npos) << l.text;
+    EXPECT_FALSE(raw.readUntil(admin::MSGTYPE_STATIONDESCRIPTOR));
+}
+
+// Before the logon a peer that sends TestRequests and reads nothing gets one answer
+// at a time: what waits for it is one answer, not one per request.
+TEST(Server, TestRequestsBeforeLogonAreAnsweredOneAtATime)
+{
+    ServerFixture f;
+    IoThreads io;
+    RawPeer raw = RawPeer::connect(io.io, f.port, 4096);
+    const int requests = 2000;
+    const std::vector<uint8_t> one =
+        encode(adminHeader(), *admin::build(admin::TestRequest{std::string(8000, 'x')}));
+    std::vector<uint8_t> many;
+    for (int i = 0; i < 100; ++i)
+        many.insert(many.end(), one.begin(), one.end());
+    for (int i = 0; i < requests / 100; ++i)
+        ASSERT_TRUE(raw.writeBytes(many));
+    raw.setReceiveTimeout(std::chrono::milliseconds(3000));
+    int answers = 0;
+    while (auto frame = raw.read())
+        answers += std::string(frame->message->getMsgType()) == admin::MSGTYPE_HEARTBEAT;
+    EXPECT_GT(answers, 0);
+    EXPECT_LT(answers, requests / 2) << "answers queued for a peer that does not read";
+}
+
+// Logged on, a peer that floods TestRequests and reads nothing: once the answers
+// waiting for it pass the pause bound, the server stops reading it, so the peer's
+// writes stall instead of the server's memory growing.
+TEST(Server, APeerThatDoesNotReadStopsBeingRead)
+{
+    ServerOptions o = testOptions();
+    o.readPauseBytes = 256 * 1024;
+    ServerFixture f(o);
+    IoThreads io;
+    RawPeer raw = RawPeer::connect(io.io, f.port, 4096);
+    Client helper(io.io, f.port);
+    ASSERT_TRUE(raw.write(adminHeader(), *admin::build(helper.logonFor("demo", "secret"))));
+    ASSERT_TRUE(raw.readUntil(admin::MSGTYPE_LOGONACK));
+    const std::vector<uint8_t> one =
+        encode(adminHeader(), *admin::build(admin::TestRequest{std::string(60000, 'y')}));
+    const size_t cap = size_t(256) << 20;
+    size_t written = 0;
+    int stalls = 0;
+    size_t offset = 0;
+    while (written < cap && stalls < 200) {
+        const size_t n = raw.writeSome(one.data() + offset, one.size() - offset);
+        if (n == 0) {
+            ++stalls;  // the socket is full: give the server a moment to read more
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        stalls = 0;
+        written += n;
+        offset = (offset + n) % one.size();
+    }
+    EXPECT_LT(written, size_t(64) << 20) << "the server kept reading a peer that reads nothing";
 }
 
 TEST(Server, AThousandIdleSessions)

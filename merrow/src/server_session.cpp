@@ -198,13 +198,27 @@ Status ServerSessionImpl::send(const IMessage& message, int channel, const std::
         JournalStatus j = m_journal.append(frame);
         if (!j.ok()) {
             const std::string text = "The session expired: the client did not acknowledge the server's messages.";
-            if (auto c = core())
-                c->log("session " + logId(m_id) + " of " + m_logon.user + ": journal overflow (" + j.reason + ")");
+            auto c = core();
+            const bool hadLink = m_link != nullptr;
             endLocked(SessionEnd::kJournalOverflow, text);
             logoutLocked(admin::LogoutReason::kExpired, text);
+            if (c) {
+                // The log line from the I/O threads, without this lock; detached, no
+                // connection will report the end, so it is reported from there too.
+                std::string line = "session " + logId(m_id) + " of " + m_logon.user + ": journal overflow (" + j.reason + ")";
+                asio::post(c->io, [weak = std::weak_ptr<Server::Impl>(c), self = shared_from_this(),
+                                   line = std::move(line), report = !hadLink] {
+                    if (auto core = weak.lock())
+                        core->log(line);
+                    if (report)
+                        self->reportEnd();
+                });
+            }
             return Status::error("journal overflow: " + j.reason);
         }
-        if (m_state == State::kLive && m_link) {
+        if (m_state == State::kLive && m_link && m_resuming) {
+            m_heldDuringResume.push_back(std::move(frame));
+        } else if (m_state == State::kLive && m_link) {
             m_sequencer.onAckSent();
             (void)m_queue.push(std::move(frame), OutboundChannel::kTrading);
             queueChangedLocked();
@@ -355,6 +369,7 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
     if (!c)
         return;
     const auto& link = connection->link();
+    std::string failure;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_link = link;
@@ -370,13 +385,16 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
         ack.initialMessages = toWire(initialMessages);
         ack.heartbeatMs = m_heartbeat.count();
         ack.lastReceived = m_sequencer.lastReceived();
+        ack.maxPayload = c->options.maxReceivePayload;
         Status st = queueAdminLocked(*admin::build(ack));
         if (!st.ok()) {
             // Initial messages beyond the client's limit: the logon cannot complete.
-            c->log("session " + logId(m_id) + ": LogonAck could not be built: " + st.reason());
+            failure = st.reason();
             m_link.reset();
         }
     }
+    if (!failure.empty())
+        c->log("session " + logId(m_id) + ": LogonAck could not be built: " + failure);
     connection->bind(shared_from_this());
     if (!connected()) {
         {
@@ -384,7 +402,15 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
             endLocked(SessionEnd::kClosedByServer, "The logon answer is too large for the client.");
         }
         connection->refuseLogon("The logon answer is too large for this client.", false);
+        // The connection no longer belongs to the session and will not report its end.
+        reportEnd();
         return;
+    }
+    {
+        // Published only now that its link is set: a frame sent through findSession
+        // before this would be journaled but never queued.
+        std::lock_guard<std::mutex> lock(c->mutex);
+        c->sessions.emplace(m_id, shared_from_this());
     }
     link->setHeartbeatInterval(m_heartbeat);
     link->kick();
@@ -469,7 +495,10 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
             ack.heartbeatMs = m_heartbeat.count();
             ack.lastReceived = m_sequencer.lastReceived();
             ack.resumed = true;
+            ack.maxPayload = c->options.maxReceivePayload;
             (void)queueAdminLocked(*admin::build(ack));
+            m_resuming = true;
+            m_heldDuringResume.clear();
             const uint64_t lastReceived = m_sequencer.lastReceived();
             for (const auto& e : resend) {
                 auto copy = std::make_shared<std::vector<uint8_t>>(*e.frame);
@@ -494,16 +523,26 @@ void ServerSessionImpl::continueResume(const std::shared_ptr<ServerConnection>& 
     ServerSessionPtr self = shared_from_this();
     std::vector<InitialMessageText> initial;
     guarded(*c, "onResume", [&] { initial = c->app.onResume(self); });
+    std::string failure;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<SharedFrame> held;
+        held.swap(m_heldDuringResume);
+        m_resuming = false;
+        // Ended or cut meanwhile: what was held stays in the journal for the next resume.
         if (m_state != State::kLive || m_link != link)
             return;
         Status st = queueAdminLocked(*admin::build(admin::ResendComplete{toWire(initial)}));
         if (!st.ok()) {
-            c->log("session " + logId(m_id) + ": ResendComplete could not be built: " + st.reason());
+            failure = st.reason();
             (void)queueAdminLocked(*admin::build(admin::ResendComplete{}));
         }
+        for (auto& frame : held)
+            (void)m_queue.push(std::move(frame), OutboundChannel::kTrading);
+        queueChangedLocked();
     }
+    if (!failure.empty())
+        c->log("session " + logId(m_id) + ": ResendComplete could not be built: " + failure);
     link->kick();
     guarded(*c, "onSessionStarted", [&] { c->app.onSessionStarted(self, true); });
 }
@@ -574,6 +613,7 @@ void ServerSessionImpl::onLinkClosed(Link& link, const std::string& reason)
             return;
         m_link.reset();
         m_queue = OutboundQueue(c ? c->options.conflateAbove : OutboundQueue::kDefaultConflateAbove);
+        m_heldDuringResume.clear();
         queueChangedLocked();
         if (m_state == State::kEnded) {
             ended = true;

@@ -49,15 +49,24 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
     ~Impl();
 
     struct Listener {
-        explicit Listener(detail::Strand s) : strand(s), acceptor(s) {}
+        explicit Listener(detail::Strand s) : strand(s), acceptor(s), retry(s) {}
         detail::Strand strand;
         asio::ip::tcp::acceptor acceptor;
+        // Accept errors (descriptors exhausted, say): the next accept waits, longer
+        // each time up to a bound, and the log gets one line per interval.
+        asio::steady_timer retry;
+        std::chrono::milliseconds backoff{0};
+        std::chrono::steady_clock::time_point lastErrorLog{};
+        uint64_t errorsSinceLog = 0;
         std::shared_ptr<detail::TlsServerContext> tls;
         uint16_t port = 0;
         std::string url;
     };
 
     void accept(Listener& listener);
+    void onAcceptError(Listener& listener, const asio::error_code& ec);
+    // A connection that has not logged on stops counting against the bound.
+    void leftBeforeLogon();
     void onAccepted(Listener& listener, detail::Strand strand, std::unique_ptr<detail::ByteStream> stream);
     void removeConnection(detail::ServerConnection* connection);
     void removeSession(const std::string& id, const detail::ServerSessionImpl* session);
@@ -88,6 +97,7 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
     std::unordered_map<std::string, std::shared_ptr<detail::ServerSessionImpl>> sessions;
     detail::LogonRateLimiter limiter;
     size_t pendingEnds = 0;  // sessions ended whose onSessionEnded has not run yet
+    size_t beforeLogon = 0;  // open connections that have not logged on
     bool started = false;
     bool stopping = false;
     bool stopped = false;
@@ -117,8 +127,15 @@ public:
     void start(std::shared_ptr<Link> link);
     const std::shared_ptr<Link>& link() const { return m_link; }
     const std::string& address() const { return m_address; }
-    // Strand only: the session frames are forwarded to from now on.
-    void bind(std::shared_ptr<ServerSessionImpl> session) { m_session = std::move(session); }
+    // Strand only: the session frames are forwarded to from now on; the peer has
+    // logged on, and the limits of the unauthenticated no longer apply.
+    void bind(std::shared_ptr<ServerSessionImpl> session);
+    // Counted against maxConnectionsBeforeLogon until bound or closed.
+    void countBeforeLogon() { m_countedBeforeLogon = true; }
+    // Strand only: tells the peer why and closes.
+    void cutWithText(const std::string& text, const std::string& reason);
+    // A log line about this connection; a few per interval, the rest counted.
+    void log(const std::string& line);
     // Strand only: a refusal and then close.
     void refuseLogon(const std::string& text, bool expired);
     // After the threads are joined: drop the references that hold executors.
@@ -145,6 +162,11 @@ private:
     std::shared_ptr<Link> m_link;
     std::shared_ptr<ServerSessionImpl> m_session;  // strand only
     bool m_loggingOff = false;                     // strand only: refused, closing
+    bool m_helloAnswered = false;                  // strand only
+    bool m_countedBeforeLogon = false;             // strand only
+    std::chrono::steady_clock::time_point m_logWindow{};
+    int m_logLines = 0;
+    uint64_t m_logDropped = 0;
 };
 
 class ServerSessionImpl final : public ServerSession, public std::enable_shared_from_this<ServerSessionImpl> {
@@ -228,6 +250,11 @@ private:
     OutboundQueue m_queue;
     std::atomic<size_t> m_queuedFrames{0};
     uint64_t m_expiryGeneration = 0;
+    // While the application builds a resume's snapshot (onResume), trading frames
+    // sent meanwhile wait here and go out after ResendComplete: sent before it, the
+    // client would deliver them before the snapshot that already contains them.
+    bool m_resuming = false;
+    std::vector<SharedFrame> m_heldDuringResume;
     // A resume that waits for the old connection to close.
     std::shared_ptr<ServerConnection> m_pendingConnection;
     admin::Logon m_pendingLogon;

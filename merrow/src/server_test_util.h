@@ -208,6 +208,19 @@ protected:
     std::string m_reason;
 };
 
+// Polls a condition for up to 10 s (state that has no notification of its own).
+template <class Pred>
+bool eventuallyTrue(Pred pred)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end) {
+        if (pred())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return pred();
+}
+
 // A blocking peer on a raw file descriptor, with a receive timeout so that a failing
 // test ends instead of hanging.
 class RawPeer {
@@ -291,6 +304,19 @@ public:
     }
     bool eof() const { return m_eof; }
     int fd() const { return m_fd; }
+    void setReceiveTimeout(std::chrono::milliseconds timeout)
+    {
+        timeval tv{};
+        tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+        tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    // Writes what the socket takes now, without waiting: the bytes taken.
+    size_t writeSome(const uint8_t* data, size_t size)
+    {
+        const ssize_t n = ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
 
 private:
     int m_fd;

@@ -58,9 +58,16 @@ public:
                                            const char* user, const char* password, const char* application,
                                            const char* extra);
 
-    // Frees a session: it stops at once (sending Logout when logged in), no callback
-    // starts afterwards, and it is destroyed once the callback in progress has
-    // returned. Its listeners' references are dropped. Null is ignored.
+    // Frees a session: it stops at once (sending Logout when logged in, also on the
+    // connection of a resume under way) and is destroyed once the callback in
+    // progress has returned. Its listeners' references are dropped. Null is ignored.
+    // Exact rule for callbacks: called from a callback of the session, no further
+    // callback of it starts. Called from any other thread it does not wait for a
+    // callback, so one callback whose delivery had already begun (past the
+    // transport's last check, a few instructions from calling the listener) may
+    // still start after it returns; none after that one. An application that must
+    // know when the last callback has returned keeps a reference on its listeners
+    // and waits for their release.
     static void freeObject(IUserSession* session);
     // Frees a message, group or list the caller owns (see merrow/message.h).
     static void freeObject(IMessage* message);

@@ -37,7 +37,11 @@ protected:
 //
 // [Threading] update runs on a transport thread, serialized per session (a price
 // session logged in by session shares the strand of its trade session); never two
-// callbacks of one session at once.
+// callbacks of one session at once. A callback may take long (seconds): the
+// session's connection goes on reading and sending heart-beats meanwhile, and other
+// sessions go on receiving, because the transport lends the thread's work to
+// another thread while a callback holds it for over 100 ms. Messages that arrive
+// meanwhile wait, in order, for the callback to return.
 // [Locking] No transport lock is held during the callback.
 // [Reentrancy] The callback may call every operation of the session but the
 // blocking ones (loadStationDescriptor, login, loginBySession), and

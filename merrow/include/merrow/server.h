@@ -233,9 +233,22 @@ struct ServerOptions {
     size_t journalMaxBytes = size_t(64) << 20;
     // Market-data conflation starts above this many waiting frames.
     size_t conflateAbove = 1000;
-    // Failed logons allowed per user and per address within the window.
+    // Failed logons allowed per user and per address within the window; an attempt
+    // counts as it starts, so logons arriving together get no more checks than this.
     size_t maxLogonFailures = 5;
     std::chrono::milliseconds logonFailureWindow{10000};
+    // Bounds against peers that have not logged on: the largest frame taken before
+    // the logon (a Hello and a Logon take a few hundred bytes), and how many such
+    // connections may be open at once (a new one beyond it is told so and closed).
+    // Each holds at most about 6 times maxPayloadBeforeLogon in buffers.
+    uint32_t maxPayloadBeforeLogon = 16u << 10;
+    size_t maxConnectionsBeforeLogon = 256;
+    // Per connection, bytes waiting in its own send queue (station descriptor,
+    // heart-beats, TestRequest answers): above readPauseBytes it stops reading the
+    // peer until they are written; above maxQueuedBytes (0: maxSendPayload plus
+    // readPauseBytes) the connection is closed.
+    size_t readPauseBytes = size_t(1) << 20;
+    size_t maxQueuedBytes = 0;
     // One line per notable event (logon, reject, cut, resume, end, protocol error);
     // called from I/O threads, never under a server lock. Null: quiet.
     std::function<void(const std::string&)> log;
