@@ -104,7 +104,7 @@ TEST(AnswerTexts, EveryTableLineMatchesItsFieldMap) {
                   {27, "5"},  {28, "5"},   {29, "5"}, {30, "5"},     {31, "1000"}, {32, "1"}, {33, "O"},
                   {36, "1"},  {40, "20240705"}});
     EXPECT_EQ(split(instrumentLine(eur))[13], "0.0001");
-    expectFields(accountPropertiesLine(*w.findMargin("1", "1")), {{0, "1"}, {1, "1"}, {2, "25"}, {3, "20"}, {4, "10"}});
+    expectFields(accountPropertiesLine(*w.findMargin("1", "1")), {{0, "1"}, {1, "1"}, {2, "0.02"}, {3, "0.02"}, {4, "0.02"}});
 }
 
 TEST(AnswerTexts, EmptyTimesAndFlags) {
