@@ -11,10 +11,12 @@
 // [Threading] Every public operation may be called from any thread but create(),
 // start() and stop() (one thread, in that order). Server callbacks run on the
 // server's I/O threads; no callback waits for another.
-// [Locking] stateMu_ guards the tables and instrument settings; priceMu_ guards the
-// engine and serialises price pushes. The order is priceMu_ before stateMu_; no lock
-// is held while the store commits except the one whose state the change belongs to.
-// [Durability] A change is committed before its answer or its pushes leave.
+// [Locking] stateMu_ guards the order engine (the trading tables) and instrument
+// settings; priceMu_ guards the price engine and serialises price pushes. The order is
+// priceMu_ before stateMu_. Changes are handed to the commit queue under stateMu_ (so
+// the queue's order is the order of execution) and committed without it.
+// [Durability] A change is committed before its answer or its pushes leave: answers
+// and pushes are sent from the commit queue's completions.
 
 #include <atomic>
 #include <condition_variable>
@@ -25,8 +27,10 @@
 #include <thread>
 #include <vector>
 
+#include "commit_queue.h"
 #include "history.h"
 #include "merrow/server.h"
+#include "order_engine.h"
 #include "price_engine.h"
 #include "server_clock.h"
 #include "status.h"
@@ -79,7 +83,12 @@ public:
     Status stepClock(UnixMs ms);
     Status setTradingStatus(const std::string& offerId, const std::string& status);
     Status setSubscriptionStatus(const std::string& offerId, const std::string& status);
-    Status sendMessage(const std::string& user, const std::string& subject, const std::string& text);
+    Status sendMessage(const std::string& user, const std::string& subject, const std::string& text,
+                       bool html = false);
+    // Steps a virtual clock to the next daily roll-over (17:00 New York), which books it.
+    Status stepToRollover();
+    // Closes the account's trades, largest loss first, until its margin is met (at least one).
+    Status raiseMarginCall(const std::string& accountId);
     void stopPrices();
     void resumePrices();
     DealerStats stats() const;
@@ -115,7 +124,17 @@ private:
     // Answers one DAS request (the answer text), or fails with a reject reason.
     Status answer(const SessionContext& ctx, const DasRequest& r, std::string& text);
     std::vector<merrow::InitialMessageText> initialMessages(const SessionContext& ctx);
-    void handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m);
+    void handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m,
+                       OrderBatch* batch);
+    void orderRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const DasRequest& r,
+                      OrderBatch* batch);
+    // Hands a change to the commit queue (call under stateMu_); once stored, the
+    // answer (when s is set) and then the pushed rows leave.
+    void commitThenSend(ChangeWriter& w, merrow::ServerSessionPtr s, std::string requestId, std::string answer);
+    // Books the roll-overs the clock has passed (under stateMu_).
+    void rolloverLocked(UnixMs now);
+    // Feeds the engine's latest quotes of the offers given to the order engine.
+    void quotesToOrders(const std::vector<size_t>& instruments);
     void handleMarketData(const merrow::ServerSessionPtr& s, const merrow::IFieldGroup& m);
     void sendAnswer(const merrow::ServerSessionPtr& s, const std::string& requestId, const std::string& text);
     std::vector<OfferQuote> quotes();
@@ -135,8 +154,10 @@ private:
 
     mutable std::mutex stateMu_;
     std::vector<Instrument> instruments_;  // guarded by stateMu_ (statuses change)
-    StoredState state_;                    // guarded by stateMu_
-    int64_t nextMessageId_ = 1;            // guarded by stateMu_
+    StoredState state_;                    // what was loaded; moved into orders_ by init()
+    std::unique_ptr<OrderEngine> orders_;  // guarded by stateMu_
+    UnixMs nextRollover_ = 0;              // guarded by stateMu_
+    std::unique_ptr<CommitQueue> commits_;
 
     mutable std::mutex priceMu_;
     std::unique_ptr<PriceEngine> engine_;        // guarded by priceMu_
@@ -146,7 +167,6 @@ private:
     UnixMs lastSave_ = 0;         // guarded by priceMu_
 
     std::atomic<uint64_t> ticksSent_{0};
-    std::atomic<uint64_t> ordersExecuted_{0};
 
     std::mutex loopMu_;
     std::condition_variable loopCv_;

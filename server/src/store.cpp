@@ -189,6 +189,17 @@ Status Store::apply(const Change& change) {
     return s;
 }
 
+Status Store::applyAll(const std::vector<const Change*>& changes) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (Status s = exec("BEGIN IMMEDIATE"); !s.isOk()) return s;
+    Status s = Status::ok();
+    for (const Change* c : changes)
+        if (s = applyLocked(*c); !s.isOk()) break;
+    if (s.isOk()) s = exec("COMMIT");
+    if (!s.isOk()) (void)exec("ROLLBACK");
+    return s;
+}
+
 Status Store::applyLocked(const Change& c) {
     const auto none = [](const auto&) { return std::string(); };
     Status s = upsert(db_, "INSERT OR REPLACE INTO accounts(account_id, data) VALUES(?1, ?3)", c.accounts,

@@ -83,6 +83,8 @@ public:
     // Reads everything, dropping remembered requests older than kRequestMemory.
     Status load(UnixMs now, StoredState& out);
     Status apply(const Change& change);
+    // Several changes in one transaction, in order (group commit): all or none.
+    Status applyAll(const std::vector<const Change*>& changes);
 
     // The remembered answer of a request younger than kRequestMemory, if any.
     Status findRequest(const std::string& user, const std::string& requestId, UnixMs now,
