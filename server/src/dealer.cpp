@@ -664,7 +664,7 @@ void Dealer::orderRequest(const merrow::ServerSessionPtr& s, const SessionContex
     ChangeWriter w(config_.world, clock_.now());
     std::string answer;
     // A resend (after a reconnect) gets the first answer and executes nothing.
-    if (auto prior = OrderEngine::isRemembered(r.command) ? orders_->remembered(ctx.user, r.requestId) : std::nullopt)
+    if (auto prior = OrderEngine::isRemembered(r.command) ? orders_->remembered(ctx.user, r.requestId, w.now()) : std::nullopt)
         answer = *prior;
     else
         answer = orders_->request(*ctx.account, r, batch, w);

@@ -122,9 +122,10 @@ void OrderEngine::load(StoredState& s, UnixMs now) {
 bool OrderEngine::isOrderCommand(int c) { return c == 34 || c == 19 || c == 20 || c == 131 || c == 117; }
 bool OrderEngine::isRemembered(int c) { return c == 34 || c == 19 || c == 20 || c == 131; }
 
-std::optional<std::string> OrderEngine::remembered(const std::string& user, const std::string& requestId) const {
+std::optional<std::string> OrderEngine::remembered(const std::string& user, const std::string& requestId,
+                                                   UnixMs now) const {
     auto it = remembered_.find({user, requestId});
-    if (it == remembered_.end()) return std::nullopt;
+    if (it == remembered_.end() || it->second.answeredAt <= now - Store::kRequestMemory) return std::nullopt;
     return it->second.answer;
 }
 

@@ -57,7 +57,7 @@ public:
     // executed twice.
     static bool isRemembered(int command);
     // The answer given to the user's request of that ID within the last 24 hours.
-    std::optional<std::string> remembered(const std::string& user, const std::string& requestId) const;
+    std::optional<std::string> remembered(const std::string& user, const std::string& requestId, UnixMs now) const;
 
     // Executes one order command of the user and returns its answer text (success or
     // "<code>;<text>"); rows touched and the remembered answer go to w.

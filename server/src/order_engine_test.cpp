@@ -415,12 +415,15 @@ TEST_F(Engine, RequestsAreRememberedWithTheirAnswers) {
     r.params = {{"Stage", "O"}, {"OfferID", "1"}, {"AcctID", "01001"}, {"BuySell", "B"}, {"Quantity", "1000"}};
     ChangeWriter w(world, now);
     const std::string a = engine->request(*demo, r, nullptr, w);
-    ASSERT_EQ(engine->remembered("demo", "same"), a);
-    EXPECT_FALSE(engine->remembered("demo22", "same"));
-    engine->purgeRequests(now + Store::kRequestMemory - 1);
-    EXPECT_TRUE(engine->remembered("demo", "same"));
-    engine->purgeRequests(now + Store::kRequestMemory);
-    EXPECT_FALSE(engine->remembered("demo", "same"));
+    ASSERT_EQ(engine->remembered("demo", "same", now), a);
+    EXPECT_FALSE(engine->remembered("demo22", "same", now));
+    const UnixMs dayLater = now + Store::kRequestMemory;
+    EXPECT_TRUE(engine->remembered("demo", "same", dayLater - 1));
+    EXPECT_FALSE(engine->remembered("demo", "same", dayLater));
+    engine->purgeRequests(dayLater - 1);
+    EXPECT_TRUE(engine->remembered("demo", "same", now));
+    engine->purgeRequests(dayLater);
+    EXPECT_FALSE(engine->remembered("demo", "same", now));
 }
 
 // Inflates what encodeHtmlMessage wrote, as a client decodes a message text.
