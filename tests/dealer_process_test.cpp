@@ -121,7 +121,7 @@ public:
         std::smatch m;
         if (std::regex_match(ready, m,
                              std::regex("pellora-dealer ready tcp://127\\.0\\.0\\.1:([0-9]+) "
-                                        "tls://127\\.0\\.0\\.1:([0-9]+) ca=(.+)"))) {
+                                        "tls://127\\.0\\.0\\.1:([0-9]+) ca=(.+) statements=http://127\\.0\\.0\\.1:[0-9]+/statement"))) {
             url = "tcp://127.0.0.1:" + m[1].str();
             tlsUrl = "tls://127.0.0.1:" + m[2].str();
             ca = m[3].str();

@@ -7,6 +7,7 @@
 #include "answer_texts.h"
 #include "merrow/utc_timestamp.h"
 #include "password.h"
+#include "statement_page.h"
 
 namespace pellora::dealer {
 
@@ -176,9 +177,66 @@ Status Dealer::start() {
     return Status::ok();
 }
 
+Status Dealer::listenStatements(const std::string& host, uint16_t port) {
+    if (started_ || statements_) return Status::error("statements are set up before the dealer starts, once");
+    auto server = std::make_unique<StatementServer>([this](const StatementQuery& q) { return statementPage(q); });
+    if (Status s = server->start(host, port); !s.isOk()) return s;
+    statements_ = std::move(server);
+    bool named = false;
+    for (SystemProperty& p : config_.world.systemProperties)
+        if (p.name == "TRADER_REPORTS_URL") {
+            p.value = statements_->url();
+            named = true;
+        }
+    if (!named) config_.world.systemProperties.push_back({"TRADER_REPORTS_URL", statements_->url()});
+    return Status::ok();
+}
+
+std::optional<std::string> Dealer::statementPage(const StatementQuery& q) {
+    if (q.sessionId.empty()) return std::nullopt;
+    const merrow::ServerSessionPtr s = server_->findSession(q.sessionId);
+    if (!s || s->ended() || s->logon().bySession) return std::nullopt;
+    const std::shared_ptr<SessionContext> ctx = contextOf(s);
+    if (!ctx || !ctx->account || ctx->user.empty()) return std::nullopt;
+    const User& u = *ctx->account;
+    UnixMs from = 0, till = 0;
+    if (!parseStatementDate(q.from, false, from) || !parseStatementDate(q.till, true, till)) return std::nullopt;
+    std::vector<std::string> ids = u.accounts;
+    if (!q.account.empty()) {
+        if (std::find(ids.begin(), ids.end(), q.account) == ids.end()) return std::nullopt;
+        ids = {q.account};
+    }
+    std::vector<StatementAccount> accounts;
+    std::vector<MessageRecord> messages;
+    {
+        std::lock_guard<std::mutex> lock(stateMu_);
+        for (const std::string& id : ids) {
+            StatementAccount a;
+            std::vector<const TradeRecord*> mine;
+            for (const AccountRecord& r : orders_->accounts())
+                if (r.accountId == id) a.account = r;
+            for (const TradeRecord& t : orders_->trades())
+                if (t.accountId == id) {
+                    a.open.push_back(t);
+                    mine.push_back(&t);
+                }
+            for (const ClosedTradeRecord& c : orders_->closedTrades())
+                if (c.accountId == id && c.closeTime >= from && c.closeTime <= till) a.closed.push_back(c);
+            a.equity = orders_->books().equity(a.account, mine, orders_->quotes());
+            accounts.push_back(std::move(a));
+        }
+        for (const MessageRecord& m : orders_->messages())
+            if (m.user == u.name && m.time >= from && m.time <= till) messages.push_back(m);
+    }
+    return renderStatement(u.name, accounts, messages, from, till, config_.world);
+}
+
+std::string Dealer::statementUrl() const { return statements_ ? statements_->url() : std::string(); }
+
 void Dealer::stop() {
     if (stopped_) return;
     stopped_ = true;
+    if (statements_) statements_->stop();
     {
         std::lock_guard<std::mutex> lock(loopMu_);
         stopping_ = true;

@@ -33,6 +33,7 @@
 #include "order_engine.h"
 #include "price_engine.h"
 #include "server_clock.h"
+#include "statement_server.h"
 #include "status.h"
 #include "store.h"
 #include "wire_messages.h"
@@ -69,6 +70,14 @@ public:
 
     Status listen(const std::string& url, const std::string& certFile = {}, const std::string& keyFile = {});
     uint16_t boundPort(size_t index = 0) const { return server_->boundPort(index); }
+    // Serves account statements over HTTP on host:port (0: a free port) and names that
+    // address in "TRADER_REPORTS_URL". Before start().
+    Status listenStatements(const std::string& host, uint16_t port);
+    // "http://host:port/statement", or "" when statements are not served.
+    std::string statementUrl() const;
+    // The statement page of a query, or none (403) unless its session is live and
+    // the account is its user's.
+    std::optional<std::string> statementPage(const StatementQuery& q);
     Status start();
     // Shutdown notice to every session, prices saved, threads joined. Idempotent.
     void stop();
@@ -158,6 +167,7 @@ private:
     std::unique_ptr<OrderEngine> orders_;  // guarded by stateMu_
     UnixMs nextRollover_ = 0;              // guarded by stateMu_
     std::unique_ptr<CommitQueue> commits_;
+    std::unique_ptr<StatementServer> statements_;
 
     mutable std::mutex priceMu_;
     std::unique_ptr<PriceEngine> engine_;        // guarded by priceMu_
