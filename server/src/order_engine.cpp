@@ -863,6 +863,37 @@ void OrderEngine::message(const std::string& user, const std::string& subject, c
     w.message(m);
 }
 
+std::string OrderEngine::consistencyFault(const std::map<std::string, double>& start) const {
+    for (const AccountRecord& a : accounts_) {
+        auto it = start.find(a.accountId);
+        double booked = it == start.end() ? 0 : it->second;
+        for (const ClosedTradeRecord& c : closed_)
+            if (c.accountId == a.accountId) booked += c.grossPL - c.commission + c.rolloverInterest;
+        double margin = 0;
+        for (const TradeRecord& t : trades_) {
+            if (t.accountId != a.accountId) continue;
+            booked += t.rolloverInterest;
+            const double want = books_.margin(a.leverageProfileId, t.offerId, t.amount);
+            if (std::fabs(t.usedMargin - want) > 1e-6)
+                return "trade " + t.tradeId + " carries margin " + formatMoney(t.usedMargin) + ", not " + formatMoney(want);
+            if (t.amount <= 0) return "trade " + t.tradeId + " has no amount";
+            margin += t.usedMargin;
+        }
+        if (std::fabs(a.balance - booked) > 0.005 * (1 + closed_.size()))
+            return "account " + a.accountId + " holds " + formatMoney(a.balance) + ", its history " + formatMoney(booked);
+        if (std::fabs(a.usedMargin - cents(margin)) > 0.011)
+            return "account " + a.accountId + " shows margin " + formatMoney(a.usedMargin) + ", its trades " + formatMoney(margin);
+    }
+    for (const OrderRecord& o : orders_) {
+        if (!o.tradeId.empty() && std::none_of(trades_.begin(), trades_.end(), [&](const TradeRecord& t) { return t.tradeId == o.tradeId; }))
+            return "order " + o.orderId + " refers to the missing trade " + o.tradeId;
+        if (!o.workingIndicator && !o.primaryId.empty() &&
+            std::none_of(orders_.begin(), orders_.end(), [&](const OrderRecord& p) { return p.orderId == o.primaryId; }))
+            return "order " + o.orderId + " waits for the missing order " + o.primaryId;
+    }
+    return {};
+}
+
 // ---- Order management
 
 std::string OrderEngine::deleteOrder(const User& u, const DasRequest& r, ChangeWriter& w) {

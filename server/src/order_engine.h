@@ -76,6 +76,12 @@ public:
     // Forgets remembered requests older than 24 hours by now.
     void purgeRequests(UnixMs now);
 
+    // What is inconsistent, or "": each balance is its start plus the profit,
+    // commission and interest booked on its closed trades (and the interest of open
+    // ones), every open trade carries its margin and the account their sum, no order
+    // refers to a missing trade and no waiting order to a missing primary.
+    std::string consistencyFault(const std::map<std::string, double>& startBalances) const;
+
 private:
     struct Failure {
         FailureCode code;

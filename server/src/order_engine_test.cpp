@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include "demo_world.h"
+#include "order_engine_driver.h"
 
 namespace pellora::dealer {
 namespace {
@@ -484,6 +485,34 @@ TEST_F(Engine, RolloverSetsTheDayEquityAndDropsDayOrders) {
     EXPECT_EQ(order(day), nullptr);
     EXPECT_NE(order(gtc), nullptr);
     EXPECT_DOUBLE_EQ(account("01001").m2mEquity, 50000 + 10);
+}
+
+} // namespace
+} // namespace pellora::dealer
+
+namespace pellora::dealer {
+namespace {
+
+// Random streams of good and bad operations keep the books consistent after each one.
+TEST(EngineRandom, BooksStayConsistent) {
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::vector<uint8_t> bytes(4000);
+        uint32_t x = seed * 2654435761u;
+        for (uint8_t& b : bytes) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            b = static_cast<uint8_t>(x);
+        }
+        EngineDriver d;
+        const uint8_t* p = bytes.data();
+        int ops = 0;
+        while (d.step(p, bytes.data() + bytes.size())) {
+            ++ops;
+            const std::string fault = d.engine().consistencyFault(d.startBalances());
+            ASSERT_EQ(fault, "") << "after operation " << ops;
+        }
+        EXPECT_GT(d.engine().executed(), 5u) << ops << " operations";
+    }
 }
 
 } // namespace
