@@ -975,6 +975,7 @@ DealerStats Dealer::stats() const {
         st.queuedFrames += s->queuedFrames();
     }
     st.ticksSent = ticksSent_.load();
+    if (commits_) st.commits = commits_->transactions();
     std::lock_guard<std::mutex> lock(stateMu_);
     st.ordersExecuted = orders_->executed();
     return st;

@@ -59,6 +59,7 @@ struct DealerStats {
     size_t queuedFrames = 0;
     uint64_t ticksSent = 0;
     uint64_t ordersExecuted = 0;
+    uint64_t commits = 0;  // transactions of the commit queue
 };
 
 class Dealer : public merrow::IServerApplication {

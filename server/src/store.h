@@ -28,6 +28,8 @@ struct sqlite3;
 
 namespace pellora::dealer {
 
+class StmtCache;
+
 // An answered request, remembered so that a resend gets the same answer.
 struct RememberedRequest {
     std::string user;
@@ -92,12 +94,13 @@ public:
     Status pruneRequests(UnixMs now);
 
 private:
-    explicit Store(sqlite3* db) : db_(db) {}
+    explicit Store(sqlite3* db);
     Status exec(const char* sql);
     Status applyLocked(const Change& change);
 
     std::mutex mu_;
-    sqlite3* db_;  // guarded by mu_
+    sqlite3* db_;                      // guarded by mu_
+    std::unique_ptr<StmtCache> cache_;  // guarded by mu_
 };
 
 } // namespace pellora::dealer
