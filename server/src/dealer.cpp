@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <future>
 #include <sys/stat.h>
 
 #include "answer_texts.h"
@@ -729,10 +730,13 @@ void Dealer::orderRequest(const merrow::ServerSessionPtr& s, const SessionContex
     commitThenSend(w, s, r.requestId, std::move(answer));
 }
 
-void Dealer::commitThenSend(ChangeWriter& w, merrow::ServerSessionPtr s, std::string requestId, std::string answer) {
+void Dealer::commitThenSend(ChangeWriter& w, merrow::ServerSessionPtr s, std::string requestId, std::string answer,
+                            std::function<void(const Status&)> after) {
     std::vector<PushedUpdate> pushes = w.pushes();
     commits_->submit(std::move(w.change()), [this, s = std::move(s), id = std::move(requestId),
-                                             answer = std::move(answer), pushes = std::move(pushes)](const Status& st) {
+                                             answer = std::move(answer), pushes = std::move(pushes),
+                                             after = std::move(after)](const Status& st) {
+        if (after) after(st);
         if (!st.isOk()) {
             log("a change could not be stored: " + st.text());
             if (s) sendAnswer(s, id, failureAnswer(FailureCode::Internal, "The change could not be stored."));
@@ -774,12 +778,20 @@ Status Dealer::stepToRollover() {
     return stepClock(std::max<UnixMs>(0, target - clock_.now()));
 }
 
+Status Dealer::commitAndWait(const std::function<Status(ChangeWriter&)>& change) {
+    auto stored = std::make_shared<std::promise<Status>>();
+    std::future<Status> done = stored->get_future();
+    {
+        std::lock_guard<std::mutex> lock(stateMu_);
+        ChangeWriter w(config_.world, clock_.now());
+        if (Status s = change(w); !s.isOk()) return s;
+        commitThenSend(w, nullptr, {}, {}, [stored](const Status& st) { stored->set_value(st); });
+    }
+    return done.get();
+}
+
 Status Dealer::raiseMarginCall(const std::string& accountId) {
-    std::lock_guard<std::mutex> lock(stateMu_);
-    ChangeWriter w(config_.world, clock_.now());
-    if (Status s = orders_->marginCall(accountId, true, w); !s.isOk()) return s;
-    commitThenSend(w, nullptr, {}, {});
-    return Status::ok();
+    return commitAndWait([&](ChangeWriter& w) { return orders_->marginCall(accountId, true, w); });
 }
 
 void Dealer::handleMarketData(const merrow::ServerSessionPtr& s, const merrow::IFieldGroup& m) {
@@ -961,11 +973,10 @@ Status Dealer::setSubscriptionStatus(const std::string& offerId, const std::stri
 
 Status Dealer::sendMessage(const std::string& user, const std::string& subject, const std::string& text, bool html) {
     if (!config_.world.findUser(user)) return Status::error("Unknown user '" + user + "'.");
-    std::lock_guard<std::mutex> lock(stateMu_);
-    ChangeWriter w(config_.world, clock_.now());
-    orders_->message(user, subject, text, html, w);
-    commitThenSend(w, nullptr, {}, {});
-    return Status::ok();
+    return commitAndWait([&](ChangeWriter& w) {
+        orders_->message(user, subject, text, html, w);
+        return Status::ok();
+    });
 }
 
 DealerStats Dealer::stats() const {

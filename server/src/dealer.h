@@ -140,7 +140,11 @@ private:
                       OrderBatch* batch);
     // Hands a change to the commit queue (call under stateMu_); once stored, the
     // answer (when s is set) and then the pushed rows leave.
-    void commitThenSend(ChangeWriter& w, merrow::ServerSessionPtr s, std::string requestId, std::string answer);
+    void commitThenSend(ChangeWriter& w, merrow::ServerSessionPtr s, std::string requestId, std::string answer,
+                        std::function<void(const Status&)> after = {});
+    // Runs a change made under stateMu_ and returns once it is stored (control operations
+    // answer only then).
+    Status commitAndWait(const std::function<Status(ChangeWriter&)>& change);
     // Books the roll-overs the clock has passed (under stateMu_).
     void rolloverLocked(UnixMs now);
     // Feeds the engine's latest quotes of the offers given to the order engine.
