@@ -33,6 +33,7 @@
 #include "plain_names_reporter.h"
 
 #include <algorithm>
+#include <ctime>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -485,6 +486,7 @@ void BM_OrderThroughput(benchmark::State& state)
     for (auto _ : state) {
         std::atomic<uint64_t> orders{0};
         std::atomic<bool> failed{false};
+        const std::clock_t cpu0 = std::clock();  // the whole process: dealer and clients
         const auto t0 = Clock::now();
         const auto until = t0 + std::chrono::seconds(2);
         std::vector<std::thread> threads;
@@ -506,6 +508,9 @@ void BM_OrderThroughput(benchmark::State& state)
         state.SetIterationTime(s);
         total += orders;
         state.counters["orders_per_s"] = static_cast<double>(orders) / s;
+        state.counters["cpu_us_per_order"] =
+            orders ? 1e6 * static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC / static_cast<double>(orders) : 0;
+        state.counters["cpu_load"] = static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC / s;
         if (failed) {
             state.SkipWithError("an order failed");
             break;
