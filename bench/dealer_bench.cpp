@@ -32,12 +32,28 @@
 // answers are built (from the first request to the last answer) is collected:
 // gap_p99_ms and gap_max_ms, and heavy_ms for the heavy phase itself (the iteration
 // time). Target: gap_p99_ms under 50.
+// BM_OrderRoundTrip: a market order from its send to its answer with its trade
+// pushed, one client, orders alternating buy and sell on a netting account (so the
+// position stays small), the dealer on a virtual clock with prices still. Its floor is
+// a transport round trip plus one durable commit, measured in the same run as
+// BM_RoundTrip/merrow (a request the dealer rejects on its I/O thread: the transport
+// and the dealer's reading, no commit) and BM_DurableCommit (one SQLite commit of an
+// order-sized change with the dealer's settings, in the data folder's file system).
+// Each reports its median as counter median_us. Target: the order's median at most
+// 1.5 x (round trip + commit).
+// BM_OrderThroughput/clients:N: N clients (users of their own) each sending market
+// orders in a closed loop for two seconds; every answered order is durable. Counter
+// orders_per_s. Target: 50 clients at least 10 x one client (group commits).
 
 #include <benchmark/benchmark.h>
 
 #include "plain_names_reporter.h"
 
+#include <algorithm>
+#include <ctime>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +79,7 @@
 
 #include "dealer.h"
 #include "demo_world.h"
+#include "store.h"
 #include "merrow/merrow.h"
 
 namespace {
@@ -115,7 +132,6 @@ struct Rig {
 
     Rig()
     {
-        ConnectionManagerEx::init(1);
         std::string pattern = (std::filesystem::temp_directory_path() / "dealer-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
             error = "no data folder";
@@ -159,7 +175,6 @@ struct Rig {
             ConnectionManagerEx::freeObject(client);
         if (counter)
             counter->release();
-        ConnectionManagerEx::finalize(1);
         std::error_code ignored;
         if (!dir.empty())
             std::filesystem::remove_all(dir, ignored);
@@ -332,6 +347,25 @@ int64_t nowUs()
 
 // Notes when each offer update reaches a session.
 class Arrivals : public TThreadSafeAddRefImpl<merrow::IUserMessageListener> {
+// ---- Orders
+
+std::string tempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "dealer-bench-XXXXXX").string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+double medianUs(std::vector<double>& us)
+{
+    if (us.empty())
+        return 0;
+    std::nth_element(us.begin(), us.begin() + static_cast<long>(us.size() / 2), us.end());
+    return us[us.size() / 2];
+}
+
+// One trading client: sends DAS requests written field by field and waits for the
+// answer under the request's ID and, for orders, the pushed trade row.
+class OrderClient : public TThreadSafeAddRefImpl<merrow::IUserMessageListener> {
 public:
     void update(merrow::IUserSession*, merrow::IMessage* m) override
     {
@@ -405,6 +439,101 @@ std::unique_ptr<Watcher> watch(const std::string& url, bool tradingToo = false)
             return nullptr;
     } catch (const merrow::GenericException&) {
         return nullptr;
+        std::lock_guard<std::mutex> lock(mu_);
+        if (std::strcmp(type, IFixDefs::MSGTYPE_DASMESSAGE) == 0) {
+            const char* t = m->getValue(IFixDefs::FLDTAG_TEXT);
+            if (t && std::strstr(t, "\nTRADE;"))
+                ++trades_;
+        } else {
+            const char* id = m->getValue(IFixDefs::FLDTAG_TESTREQID);
+            if (id && pending_ == id) {
+                answered_ = true;
+                ok_ = std::strcmp(type, IFixDefs::MSGTYPE_QORARESPONSE) == 0;
+            }
+        }
+        cv_.notify_all();
+    }
+    std::string login(const std::string& url, const std::string& user, const std::string& password)
+    {
+        session_ = ConnectionManagerEx::createUserSession(url.c_str(), "Demo", user.c_str(), password.c_str(), "Pellora");
+        session_->subscribe(static_cast<merrow::IUserMessageListener*>(this));
+        try {
+            if (!session_->loadStationDescriptor() || !session_->getTradingSessionDescs()[0])
+                return "no station descriptor";
+            session_->setTradingSession(session_->getTradingSessionDescs()[0]);
+            return session_->login("") == 1 ? std::string() : std::string("login failed");
+        } catch (const merrow::GenericException& e) {
+            return e.getText();
+        }
+    }
+    void close()
+    {
+        if (session_)
+            ConnectionManagerEx::freeObject(session_);
+        session_ = nullptr;
+    }
+    // Sends one request and waits for its answer (and a pushed trade when waitTrade).
+    bool request(int command, const std::vector<std::pair<std::string, std::string>>& params, bool waitTrade)
+    {
+        char* raw = session_->newRequestID();
+        const std::string id = raw;
+        session_->freeRequestID(raw);
+        merrow::IMessage* m = session_->getMessageFactory()->createMessage(IFixDefs::MSGTYPE_QORAREQUEST);
+        m->setValue(IFixDefs::FLDTAG_TESTREQID, id.c_str());
+        m->setValue(IFixDefs::FLDTAG_QORACOMMANDID, std::to_string(command).c_str());
+        merrow::IFieldGroupList* l = m->createGroupList(IFixDefs::FLDTAG_QORANOPARAM);
+        for (const auto& p : params) {
+            merrow::IFieldGroup* g = l->appendGroup();
+            g->setValue(IFixDefs::FLDTAG_QORAPARAMNAME, p.first.c_str());
+            g->setValue(IFixDefs::FLDTAG_QORAPARAMVALUE, p.second.c_str());
+        }
+        uint64_t trades0;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            pending_ = id;
+            answered_ = false;
+            trades0 = trades_;
+        }
+        const bool sent = session_->send(m) != 0;
+        ConnectionManagerEx::freeObject(m);
+        std::unique_lock<std::mutex> lock(mu_);
+        if (!sent || !cv_.wait_for(lock, std::chrono::seconds(10),
+                                   [&] { return answered_ && (!waitTrade || !ok_ || trades_ > trades0); }))
+            return false;
+        return true;
+    }
+    bool ok() const
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        return ok_;
+    }
+
+private:
+    merrow::IUserSession* session_ = nullptr;
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    std::string pending_;
+    bool answered_ = false;
+    bool ok_ = false;
+    uint64_t trades_ = 0;
+};
+
+constexpr int kBenchUsers = 50;
+
+// The demo world plus kBenchUsers users with a netting account of their own each.
+dealer::World benchWorld()
+{
+    dealer::World w = dealer::demoWorld();
+    for (int i = 0; i < kBenchUsers; ++i) {
+        dealer::Account a;
+        a.id = "B" + std::to_string(100 + i);
+        a.name = a.id;
+        a.currency = "USD";
+        a.balance = 1e7;
+        a.leverageProfile = "1";
+        a.maintenanceType = "N";
+        w.accounts.push_back(a);
+        w.users.push_back({"bench" + std::to_string(i), "plain:bench", dealer::UserKindTrader, 5000 + i, {a.id}});
     }
     return w;
 }
@@ -533,12 +662,212 @@ void BM_PriceGapUnderHeavyClient(benchmark::State& state)
 BENCHMARK(BM_PriceGapUnderHeavyClient)->Iterations(3)->UseManualTime();
 
 #endif  // PELLORA_DEALER_EXE
+struct OrderRig {
+    std::string dir;
+    std::unique_ptr<dealer::Dealer> server;
+    std::string url;
+    std::string error;
+
+    OrderRig()
+    {
+        dir = tempDir();
+        dealer::DealerConfig c;
+        c.world = benchWorld();
+        c.dataDir = dir;
+        c.seed = 7;
+        c.virtualClock = true;
+        c.serverOptions.threads = 2;
+        c.serverOptions.maxLogonFailures = 100000;
+        dealer::Status s = dealer::Dealer::create(std::move(c), server);
+        if (!s.isOk() || !server->listen("tcp://127.0.0.1:0").isOk() || !server->start().isOk()) {
+            error = "dealer did not start: " + s.text();
+            return;
+        }
+        server->stopPrices();
+        url = "tcp://127.0.0.1:" + std::to_string(server->boundPort(0));
+    }
+    ~OrderRig()
+    {
+        if (server)
+            server->stop();
+        std::error_code ignored;
+        if (!dir.empty())
+            std::filesystem::remove_all(dir, ignored);
+    }
+};
+
+std::vector<std::pair<std::string, std::string>> marketOrder(const std::string& account, bool buy)
+{
+    return {{"Stage", "O"}, {"OfferID", "1"}, {"AcctID", account}, {"BuySell", buy ? "B" : "S"}, {"Quantity", "1000"}};
+}
+
+void BM_OrderRoundTrip(benchmark::State& state)
+{
+    OrderRig r;
+    OrderClient* c = new OrderClient;
+    std::string err = r.error.empty() ? c->login(r.url, "bench0", "bench") : r.error;
+    if (!err.empty()) {
+        state.SkipWithError(err.c_str());
+        c->close();
+        c->release();
+        return;
+    }
+    std::vector<double> us;
+    bool buy = true;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        if (!c->request(34, marketOrder("B100", buy), true) || !c->ok()) {
+            state.SkipWithError("an order was not answered");
+            break;
+        }
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        buy = !buy;
+    }
+    state.counters["median_us"] = medianUs(us);
+    c->close();
+    c->release();
+}
+BENCHMARK(BM_OrderRoundTrip)->UseRealTime()->MinTime(2.0);
+
+void BM_RoundTripDealer(benchmark::State& state)
+{
+    OrderRig r;
+    OrderClient* c = new OrderClient;
+    std::string err = r.error.empty() ? c->login(r.url, "bench0", "bench") : r.error;
+    if (!err.empty()) {
+        state.SkipWithError(err.c_str());
+        c->close();
+        c->release();
+        return;
+    }
+    std::vector<double> us;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        // Command 0 is rejected where it is read: transport and reading only.
+        if (!c->request(0, {}, false)) {
+            state.SkipWithError("no reject");
+            break;
+        }
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    state.counters["median_us"] = medianUs(us);
+    c->close();
+    c->release();
+}
+BENCHMARK(BM_RoundTripDealer)->Name("BM_RoundTrip/merrow")->UseRealTime()->MinTime(2.0);
+
+void BM_DurableCommit(benchmark::State& state)
+{
+    const std::string dir = tempDir();
+    std::unique_ptr<dealer::Store> store;
+    if (dir.empty() || !dealer::Store::open(dir + "/state.db", store).isOk()) {
+        state.SkipWithError("no store");
+        return;
+    }
+    std::vector<double> us;
+    int64_t n = 0;
+    for (auto _ : state) {
+        dealer::Change c;
+        dealer::OrderRecord o;
+        o.orderId = std::to_string(++n);
+        o.accountId = "B100";
+        o.offerId = "1";
+        o.buySell = "B";
+        o.amount = 1000;
+        o.type = "OM";
+        o.status = "F";
+        c.orders.push_back(o);
+        c.removedOrders.push_back(o.orderId);
+        dealer::TradeRecord t;
+        t.tradeId = o.orderId;
+        t.accountId = "B100";
+        t.offerId = "1";
+        t.amount = 1000;
+        c.trades.push_back(t);
+        c.requests.push_back({"bench0", "r" + o.orderId, n, "0\n" + o.orderId + ";N"});
+        const auto t0 = Clock::now();
+        if (!store->apply(c).isOk()) {
+            state.SkipWithError("commit failed");
+            break;
+        }
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    state.counters["median_us"] = medianUs(us);
+    store.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+BENCHMARK(BM_DurableCommit)->UseRealTime()->MinTime(2.0);
+
+void BM_OrderThroughput(benchmark::State& state)
+{
+    const int clients = static_cast<int>(state.range(0));
+    OrderRig r;
+    std::vector<OrderClient*> cs;
+    std::string err = r.error;
+    for (int i = 0; i < clients && err.empty(); ++i) {
+        cs.push_back(new OrderClient);
+        err = cs.back()->login(r.url, "bench" + std::to_string(i), "bench");
+    }
+    auto cleanup = [&] {
+        for (OrderClient* c : cs) {
+            c->close();
+            c->release();
+        }
+    };
+    if (!err.empty()) {
+        state.SkipWithError(err.c_str());
+        cleanup();
+        return;
+    }
+    uint64_t total = 0;
+    const uint64_t commits0 = r.server->stats().commits;
+    for (auto _ : state) {
+        std::atomic<uint64_t> orders{0};
+        std::atomic<bool> failed{false};
+        const std::clock_t cpu0 = std::clock();  // the whole process: dealer and clients
+        const auto t0 = Clock::now();
+        const auto until = t0 + std::chrono::seconds(2);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < clients; ++i)
+            threads.emplace_back([&, i] {
+                const std::string account = "B" + std::to_string(100 + i);
+                for (bool buy = true; Clock::now() < until; buy = !buy) {
+                    if (!cs[static_cast<size_t>(i)]->request(34, marketOrder(account, buy), false) ||
+                        !cs[static_cast<size_t>(i)]->ok()) {
+                        failed = true;
+                        return;
+                    }
+                    ++orders;
+                }
+            });
+        for (std::thread& t : threads)
+            t.join();
+        const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.SetIterationTime(s);
+        total += orders;
+        state.counters["orders_per_s"] = static_cast<double>(orders) / s;
+        state.counters["cpu_us_per_order"] =
+            orders ? 1e6 * static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC / static_cast<double>(orders) : 0;
+        state.counters["cpu_load"] = static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC / s;
+        if (failed) {
+            state.SkipWithError("an order failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(total));
+    const uint64_t commits = r.server->stats().commits - commits0;
+    state.counters["orders_per_commit"] = commits ? static_cast<double>(total) / static_cast<double>(commits) : 0;
+    cleanup();
+}
+BENCHMARK(BM_OrderThroughput)->ArgName("clients")->Arg(1)->Arg(50)->UseManualTime()->Iterations(1);
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     ::signal(SIGPIPE, SIG_IGN);
+    ConnectionManagerEx::init(1);
     const auto display = bench::displayReporter(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -550,5 +879,6 @@ int main(int argc, char** argv)
     if (g_clientTransport)
         ConnectionManagerEx::finalize(1);
 #endif
+    ConnectionManagerEx::finalize(1);
     return 0;
 }

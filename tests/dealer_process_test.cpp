@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -25,7 +27,11 @@
 namespace {
 
 using pellora::dealer::testing::Client;
+using pellora::dealer::testing::Got;
 using pellora::dealer::testing::LoginArgs;
+
+std::vector<std::string> lines(const std::string& t) { return pellora::dealer::testing::splitText(t, '\n'); }
+std::vector<std::string> fields(const std::string& l) { return pellora::dealer::testing::splitText(l, ';'); }
 using Fx = merrow::IFixDefs;
 
 struct Process {
@@ -121,7 +127,7 @@ public:
         std::smatch m;
         if (std::regex_match(ready, m,
                              std::regex("pellora-dealer ready tcp://127\\.0\\.0\\.1:([0-9]+) "
-                                        "tls://127\\.0\\.0\\.1:([0-9]+) ca=(.+)"))) {
+                                        "tls://127\\.0\\.0\\.1:([0-9]+) ca=(.+) statements=http://127\\.0\\.0\\.1:[0-9]+/statement"))) {
             url = "tcp://127.0.0.1:" + m[1].str();
             tlsUrl = "tls://127.0.0.1:" + m[2].str();
             ca = m[3].str();
@@ -214,6 +220,62 @@ TEST(DealerProcessTest, ASecondDealerOnTheSameDataFolderExitsTwo) {
     ::close(p.err);
     Client c(first.url);  // the first one is untouched
     EXPECT_EQ(c.login(LoginArgs()), "");
+}
+
+// Every order the dealer acknowledged is in its state after a SIGKILL at a random
+// point of a stream of orders, none twice; orders sent just before the kill are there
+// at most once, also when sent again under their request IDs after the restart.
+TEST(DealerProcessTest, AcknowledgedOrdersSurviveSigkill) {
+    char tmpl[] = "/tmp/dealer-durable-XXXXXX";
+    const std::string dir = ::mkdtemp(tmpl);
+    constexpr int kOrders = 2000, kKills = 4;
+    std::mt19937 rng(20260105);
+    std::map<std::string, std::string> acked;  // request ID -> its answer
+    std::vector<std::string> unsure;          // sent, then the dealer was killed
+    const std::vector<std::pair<std::string, std::string>> order = {
+        {"Stage", "O"}, {"OfferID", "1"}, {"AcctID", "01001"}, {"BuySell", "B"}, {"Quantity", "1000"}};
+    int sent = 0;
+    for (int round = 0;; ++round) {
+        DealerProcess d(dir);
+        ASSERT_FALSE(d.url.empty()) << "ready line: " << d.ready;
+        Client c(d.url);
+        ASSERT_EQ(c.login(LoginArgs()), "");
+        // Resent, an unsure order is answered as before or executed now: once either way.
+        for (const std::string& id : unsure) {
+            Got g;
+            ASSERT_TRUE(c.exchange(c.requestMessage(id, 34, order), id, g)) << id;
+            ASSERT_EQ(lines(g.das)[0], "0") << g.das;
+        }
+        unsure.clear();
+        std::map<std::string, int> byRequest;
+        for (const std::string& line : lines(c.command(44, {{"AcctID", "01001"}})))
+            if (line != "0") ++byRequest[fields(line).size() > 23 ? fields(line)[23] : std::string()];
+        for (const auto& [id, answer] : acked)
+            ASSERT_EQ(byRequest[id], 1) << "acknowledged order " << id << " (" << answer << ") after round " << round;
+        for (const auto& [id, n] : byRequest) ASSERT_LE(n, 1) << id;
+        for (const auto& [id, n] : byRequest)
+            if (!acked.count(id)) acked[id] = "(executed before the kill)";
+        if (sent >= kOrders) break;
+        const int until = round < kKills ? std::min(kOrders, sent + 100 + static_cast<int>(rng() % 500)) : kOrders;
+        for (; sent < until; ++sent) {
+            const std::string id = "durable-" + std::to_string(sent);
+            Got g;
+            ASSERT_TRUE(c.exchange(c.requestMessage(id, 34, order), id, g)) << id;
+            ASSERT_EQ(lines(g.das)[0], "0") << g.das;
+            acked[id] = g.das;
+        }
+        if (round >= kKills) continue;
+        // A few more leave without waiting, and the dealer dies under them.
+        for (int k = 1 + static_cast<int>(rng() % 4); k > 0 && sent < kOrders; --k, ++sent) {
+            const std::string id = "durable-" + std::to_string(sent);
+            merrow::IMessage* m = c.requestMessage(id, 34, order);
+            c.session()->send(m);
+            merrow::ConnectionManagerEx::freeObject(m);
+            unsure.push_back(id);
+        }
+        EXPECT_EQ(d.signal(SIGKILL), 128 + SIGKILL);
+    }
+    EXPECT_GE(acked.size(), static_cast<size_t>(kOrders - 4 * kKills));
 }
 
 } // namespace

@@ -398,7 +398,8 @@ const char* tableCodeText(TableCode t) {
     return "";
 }
 
-UpdateText::UpdateText(UnixMs serverTime) : text_("0;" + dasTimestamp(serverTime)) {}
+// The stamp is closed by ";": the client reads it up to the next ";", not the line end.
+UpdateText::UpdateText(UnixMs serverTime) : text_("0;" + dasTimestamp(serverTime) + ";") {}
 
 UpdateText& UpdateText::add(TableCode table, UpdateKind kind, const std::string& fields) {
     text_ += '\n';

@@ -92,7 +92,7 @@ inline const char* kMarketClosedText = "The market is closed.";
 inline const char* kNotEnoughMarginText = "Not enough free margin.";
 inline const char* kPriceMovedText = "The price has moved.";
 
-// ---- Pushed updates: line 0 "0;<server time>", then "<table code>;<I|U|D>;<fields>".
+// ---- Pushed updates: line 0 "0;<server time>;", then "<table code>;<I|U|D>;<fields>".
 
 enum class TableCode { Offer, Account, Order, Trade, ClosedTrade, Message, Instrument };
 const char* tableCodeText(TableCode t);  // "OFFER", "ACCT", "ORDER", "TRADE", "CLSDTRADE", "MAIL", "INSTRMT"

@@ -104,7 +104,7 @@ TEST(AnswerTexts, EveryTableLineMatchesItsFieldMap) {
                   {27, "5"},  {28, "5"},   {29, "5"}, {30, "5"},     {31, "1000"}, {32, "1"}, {33, "O"},
                   {36, "1"},  {40, "20240705"}});
     EXPECT_EQ(split(instrumentLine(eur))[13], "0.0001");
-    expectFields(accountPropertiesLine(*w.findMargin("1", "1")), {{0, "1"}, {1, "1"}, {2, "25"}, {3, "20"}, {4, "10"}});
+    expectFields(accountPropertiesLine(*w.findMargin("1", "1")), {{0, "1"}, {1, "1"}, {2, "0.02"}, {3, "0.02"}, {4, "0.02"}});
 }
 
 TEST(AnswerTexts, EmptyTimesAndFlags) {
@@ -168,7 +168,10 @@ TEST(AnswerTexts, FailuresReadAsFailures) {
 TEST(AnswerTexts, PushedUpdates) {
     UpdateText u(kT1);
     EXPECT_TRUE(u.empty());
-    EXPECT_EQ(u.str(), "0;12312009235959123");
+    // The client reads the stamp from after the first ";" up to the next ";", lines
+    // following or not.
+    for (const std::string& head : {u.str(), UpdateText(kT1).add(TableCode::Trade, UpdateKind::Delete, "T1").str()})
+        EXPECT_EQ(head.substr(2, head.find(';', 2) - 2), "12312009235959123") << head;
     OrderRecord o;
     o.orderId = "5";
     u.add(TableCode::Order, UpdateKind::Insert, orderLine(o, 5)).add(TableCode::Account, UpdateKind::Update, "A1");
@@ -176,7 +179,7 @@ TEST(AnswerTexts, PushedUpdates) {
     u.add(TableCode::Offer, UpdateKind::Update, "1").add(TableCode::Message, UpdateKind::Insert, "M");
     u.add(TableCode::Instrument, UpdateKind::Update, "1");
     const std::string s = u.str();
-    EXPECT_EQ(s.substr(0, s.find('\n') + 11), "0;12312009235959123\nORDER;I;5;");
+    EXPECT_EQ(s.substr(0, s.find('\n') + 11), "0;12312009235959123;\nORDER;I;5;");
     for (const char* line : {"\nACCT;U;A1", "\nTRADE;D;T1", "\nCLSDTRADE;I;C1", "\nOFFER;U;1", "\nMAIL;I;M",
                              "\nINSTRMT;U;1"})
         EXPECT_NE(s.find(line), std::string::npos) << line;

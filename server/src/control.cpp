@@ -76,6 +76,15 @@ std::string runControlCommand(Dealer& d, const std::string& rawLine) {
         Status s = d.sendMessage(a, subject, text);
         return s.isOk() ? "ok" : "error " + s.text();
     }
+    if (cmd == "rollover") {
+        Status s = d.stepToRollover();
+        return s.isOk() ? "ok " + std::to_string(d.now()) : "error " + s.text();
+    }
+    if (cmd == "margin-call") {
+        if (a.empty()) return "error usage: margin-call ACCOUNT";
+        Status s = d.raiseMarginCall(a);
+        return s.isOk() ? "ok" : "error " + s.text();
+    }
     if (cmd == "stop-prices") {
         d.stopPrices();
         return "ok";

@@ -10,7 +10,9 @@
 //   trading-status OFFER STATUS
 //   subscription OFFER T|D|V
 //   message USER SUBJECT|TEXT...   (the subject ends at the first '|')
-//   stop-prices, resume-prices, stats
+//   rollover                step the virtual clock to the next daily roll-over
+//   margin-call ACCOUNT     close the account's trades, largest loss first, until its margin is met
+//   stop-prices, resume-prices, stats (stats counts executed orders)
 // TARGET is a user name, a session ID or "all". Answers begin with "ok" or "error ".
 //
 // ControlSocket serves them on a unix-domain stream socket that only its owner can

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <future>
 #include <sys/stat.h>
 
 #include "answer_texts.h"
 #include "merrow/utc_timestamp.h"
 #include "password.h"
+#include "statement_page.h"
 
 namespace pellora::dealer {
 
@@ -25,7 +27,8 @@ namespace {
 
 constexpr UnixMs kDefaultVirtualStart = 1767614400000;  // Monday 2026-01-05 12:00 UTC
 constexpr const char* kClockKey = "virtual_clock";
-constexpr const char* kMessageIdKey = "next_message_id";
+// Store::load purges remembered requests older than 24 hours before this instant.
+constexpr UnixMs kKeepEveryRequest = 0;
 
 std::shared_ptr<Dealer::SessionContext> contextOf(const merrow::ServerSessionPtr& s) {
     return std::static_pointer_cast<Dealer::SessionContext>(s->context());
@@ -69,8 +72,6 @@ bool isTableCommand(int c) {
     }
 }
 
-// Unknown names give an empty context (no user), which the dealer never answers for.
-bool isOrderCommand(int c) { return c == 34 || c == 19 || c == 20 || c == 24 || c == 131 || c == 117; }
 
 // RTMP sessions take their prices as level-2 snapshots.
 bool takesLevel2(const Dealer::SessionContext& c) {
@@ -114,7 +115,9 @@ Status Dealer::create(DealerConfig config, std::unique_ptr<Dealer>& out) {
     StoredState loaded;
     const bool seeded = store->seeded();
     if (seeded) {
-        if (Status s = store->load(ServerClock::systemNow(), loaded); !s.isOk()) return s;
+        // Remembered requests are kept through the load and purged below by the clock
+        // that stamped them: a virtual-clock dealer stamps virtual time.
+        if (Status s = store->load(kKeepEveryRequest, loaded); !s.isOk()) return s;
         if (config.virtualClock && !config.virtualStart) {
             int64_t kept = 0;
             if (auto it = loaded.meta.find(kClockKey); it != loaded.meta.end() && readCount(it->second, kept))
@@ -122,6 +125,9 @@ Status Dealer::create(DealerConfig config, std::unique_ptr<Dealer>& out) {
             for (const PriceState& p : loaded.prices) start = std::max(start, p.time);
         }
     }
+    const UnixMs requestsNow = config.virtualClock ? start : ServerClock::systemNow();
+    if (seeded)
+        if (Status s = store->pruneRequests(requestsNow); !s.isOk()) return s;
     std::unique_ptr<Dealer> d(new Dealer(std::move(config), start));
     d->store_ = std::move(store);
     d->state_ = std::move(loaded);
@@ -144,16 +150,13 @@ Status Dealer::init() {
             if (engine_->states()[i].time) history_->setAnchor(i, engine_->states()[i].time, engine_->midUnits(i));
         if (!config_.virtualClock) engine_->skipTo(start);  // no replay of the time the server was down
     }
-    // Message IDs go on after the highest number any stored ID ends with.
-    for (const MessageRecord& m : state_.messages) {
-        const size_t digits = m.msgId.find_last_not_of("0123456789") + 1;
-        int64_t n = 0;
-        if (readCount(m.msgId.substr(digits), n)) nextMessageId_ = std::max(nextMessageId_, n + 1);
-    }
-    if (auto it = state_.meta.find(kMessageIdKey); it != state_.meta.end()) {
-        int64_t n = 0;
-        if (readCount(it->second, n)) nextMessageId_ = std::max(nextMessageId_, n);
-    }
+    orders_ = std::make_unique<OrderEngine>(config_.world, instruments_, calendar_);
+    orders_->load(state_, config_.virtualClock ? start : ServerClock::systemNow());
+    ChangeWriter seedQuotes(config_.world, start);  // the first quotes execute nothing
+    for (size_t i = 0; i < engine_->size(); ++i) orders_->onQuote(engine_->quote(i), seedQuotes);
+    state_ = StoredState();
+    nextRollover_ = calendar_.nextTradingDayStart(start);
+    commits_ = std::make_unique<CommitQueue>(*store_);
     lastSave_ = start;
     return Status::ok();
 }
@@ -169,13 +172,71 @@ Status Dealer::start() {
     if (!s.ok()) return Status::error(s.reason());
     started_ = true;
     heavy_.start();
+    commits_->start();
     priceThread_ = std::thread([this] { priceLoop(); });
     return Status::ok();
 }
 
+Status Dealer::listenStatements(const std::string& host, uint16_t port) {
+    if (started_ || statements_) return Status::error("statements are set up before the dealer starts, once");
+    auto server = std::make_unique<StatementServer>([this](const StatementQuery& q) { return statementPage(q); });
+    if (Status s = server->start(host, port); !s.isOk()) return s;
+    statements_ = std::move(server);
+    bool named = false;
+    for (SystemProperty& p : config_.world.systemProperties)
+        if (p.name == "TRADER_REPORTS_URL") {
+            p.value = statements_->url();
+            named = true;
+        }
+    if (!named) config_.world.systemProperties.push_back({"TRADER_REPORTS_URL", statements_->url()});
+    return Status::ok();
+}
+
+std::optional<std::string> Dealer::statementPage(const StatementQuery& q) {
+    if (q.sessionId.empty()) return std::nullopt;
+    const merrow::ServerSessionPtr s = server_->findSession(q.sessionId);
+    if (!s || s->ended() || s->logon().bySession) return std::nullopt;
+    const std::shared_ptr<SessionContext> ctx = contextOf(s);
+    if (!ctx || !ctx->account || ctx->user.empty()) return std::nullopt;
+    const User& u = *ctx->account;
+    UnixMs from = 0, till = 0;
+    if (!parseStatementDate(q.from, false, from) || !parseStatementDate(q.till, true, till)) return std::nullopt;
+    std::vector<std::string> ids = u.accounts;
+    if (!q.account.empty()) {
+        if (std::find(ids.begin(), ids.end(), q.account) == ids.end()) return std::nullopt;
+        ids = {q.account};
+    }
+    std::vector<StatementAccount> accounts;
+    std::vector<MessageRecord> messages;
+    {
+        std::lock_guard<std::mutex> lock(stateMu_);
+        for (const std::string& id : ids) {
+            StatementAccount a;
+            std::vector<const TradeRecord*> mine;
+            for (const AccountRecord& r : orders_->accounts())
+                if (r.accountId == id) a.account = r;
+            for (const TradeRecord& t : orders_->trades())
+                if (t.accountId == id) {
+                    a.open.push_back(t);
+                    mine.push_back(&t);
+                }
+            for (const ClosedTradeRecord& c : orders_->closedTrades())
+                if (c.accountId == id && c.closeTime >= from && c.closeTime <= till) a.closed.push_back(c);
+            a.equity = orders_->books().equity(a.account, mine, orders_->quotes());
+            accounts.push_back(std::move(a));
+        }
+        for (const MessageRecord& m : orders_->messages())
+            if (m.user == u.name && m.time >= from && m.time <= till) messages.push_back(m);
+    }
+    return renderStatement(u.name, accounts, messages, from, till, config_.world);
+}
+
+std::string Dealer::statementUrl() const { return statements_ ? statements_->url() : std::string(); }
+
 void Dealer::stop() {
     if (stopped_) return;
     stopped_ = true;
+    if (statements_) statements_->stop();
     {
         std::lock_guard<std::mutex> lock(loopMu_);
         stopping_ = true;
@@ -183,6 +244,8 @@ void Dealer::stop() {
     loopCv_.notify_all();
     if (priceThread_.joinable()) priceThread_.join();
     heavy_.stop();
+    // What was executed is stored and answered before the sessions get the notice.
+    if (commits_) commits_->stop();
     if (server_) server_->stop(merrow::CloseReason::kShutdown, "The server is shutting down.");
     std::lock_guard<std::mutex> lock(priceMu_);
     if (engine_ && store_) savePricesLocked(clock_.now());
@@ -296,11 +359,14 @@ void Dealer::pumpPrices() {
         });
     }
     if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && seq > 0)) savePricesLocked(now);
-    if (seq > 0 && !level2.empty()) {
+    if (seq > 0) {
         std::vector<size_t> ticked;
         for (size_t i = 0; i < lastSeq.size(); ++i)
             if (lastSeq[i] != kNone) ticked.push_back(i);
-        pushLevel2Locked(level2, ticked);
+        if (!level2.empty()) pushLevel2Locked(level2, ticked);
+        quotesToOrders(ticked);
+    } else {
+        quotesToOrders({});
     }
     if (seq == 0 || receivers.empty()) return;
 
@@ -385,6 +451,7 @@ Status Dealer::setPrice(const std::string& offerId, double bid) {
     const int d = engine_->instrument(i).digits;
     tape_.record(i, q.time, toUnits(q.bid, d), toUnits(q.ask, d));
     savePricesLocked(clock_.now());
+    quotesToOrders({static_cast<size_t>(i)});
     UpdateText u(q.time);
     u.add(TableCode::Offer, UpdateKind::Update, offerLine(q, d));
     MessagePtr m = dasMessage(u.str());
@@ -580,44 +647,40 @@ Status Dealer::answer(const SessionContext& ctx, const DasRequest& r, std::strin
     switch (r.command) {
         case 5: {
             std::vector<AccountRecord> rows;
-            for (const AccountRecord& a : state_.accounts)
+            for (const AccountRecord& a : orders_->accounts())
                 if (mine(a.accountId)) rows.push_back(a);
             text = accountsAnswer(rows);
             return Status::ok();
         }
         case 10: case 44: {
             std::vector<TradeRecord> rows;
-            for (const TradeRecord& t : state_.trades)
+            for (const TradeRecord& t : orders_->trades())
                 if (mine(t.accountId)) rows.push_back(t);
             text = tradesAnswer(w, rows);
             return Status::ok();
         }
         case 46: {
             std::vector<OrderRecord> rows;
-            for (const OrderRecord& o : state_.orders)
+            for (const OrderRecord& o : orders_->orders())
                 if (mine(o.accountId)) rows.push_back(o);
             text = ordersAnswer(w, rows);
             return Status::ok();
         }
         case 67: case 70: {
             std::vector<ClosedTradeRecord> rows;
-            for (const ClosedTradeRecord& c : state_.closedTrades)
+            for (const ClosedTradeRecord& c : orders_->closedTrades())
                 if (mine(c.accountId)) rows.push_back(c);
             text = closedTradesAnswer(w, rows);
             return Status::ok();
         }
         case 7: {
             std::vector<MessageRecord> rows;
-            for (const MessageRecord& m : state_.messages)
+            for (const MessageRecord& m : orders_->messages())
                 if (m.user == u.name) rows.push_back(m);
             text = messagesAnswer(rows);
             return Status::ok();
         }
         default: break;
-    }
-    if (isOrderCommand(r.command)) {
-        text = failureAnswer(FailureCode::NotPermitted, "Orders are not taken on this server yet.");
-        return Status::ok();
     }
     return Status::error("Unknown command " + std::to_string(r.command) + ".");
 }
@@ -634,19 +697,120 @@ void Dealer::sendAnswer(const merrow::ServerSessionPtr& s, const std::string& re
     if (!st.ok()) log("answer to " + requestId + " not sent: " + st.reason());
 }
 
-void Dealer::handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m) {
+void Dealer::handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m,
+                           OrderBatch* batch) {
     DasRequest r;
     Status st = readDasRequest(m, r);
     std::string text;
     if (st.isOk() && (!ctx.connection || ctx.connection->protocol != Protocol::Das))
         st = Status::error("This session takes no DAS requests.");
-    if (st.isOk()) st = answer(ctx, r, text);
+    if (st.isOk() && (ctx.user.empty() || !ctx.account)) st = Status::error("The session has no user.");
+    if (st.isOk() && OrderEngine::isOrderCommand(r.command)) {
+        orderRequest(s, ctx, r, batch);
+        return;
+    }
+    if (st.isOk() && r.command == 24) {
+        // Subscription status of an offer.
+        const std::string* offer = r.param("OfferID");
+        const std::string* status = r.param("Status");
+        if (!offer || !status) {
+            st = Status::error("Command 24 needs the parameters OfferID and Status.");
+        } else if (Status set = setSubscriptionStatus(*offer, *status); !set.isOk()) {
+            text = failureAnswer(config_.world.findInstrument(*offer) ? FailureCode::BadRequest : FailureCode::UnknownOffer,
+                                 set.text());
+        } else {
+            text = resultSet({});
+        }
+    } else if (st.isOk()) {
+        st = answer(ctx, r, text);
+    }
     if (!st.isOk()) {
         MessagePtr rej = requestReject(requestIdOf(m), st.text());
         (void)s->send(*rej);
         return;
     }
-    sendAnswer(s, r.requestId, text);
+    // The answer waits behind the changes executed before it, so it never shows a
+    // row that is not stored yet.
+    std::lock_guard<std::mutex> lock(stateMu_);
+    ChangeWriter none(config_.world, clock_.now());
+    commitThenSend(none, s, r.requestId, std::move(text));
+}
+
+void Dealer::orderRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const DasRequest& r,
+                          OrderBatch* batch) {
+    std::lock_guard<std::mutex> lock(stateMu_);
+    ChangeWriter w(config_.world, clock_.now());
+    std::string answer;
+    // A resend (after a reconnect) gets the first answer and executes nothing.
+    if (auto prior = OrderEngine::isRemembered(r.command) ? orders_->remembered(ctx.user, r.requestId, w.now()) : std::nullopt)
+        answer = *prior;
+    else
+        answer = orders_->request(*ctx.account, r, batch, w);
+    commitThenSend(w, s, r.requestId, std::move(answer));
+}
+
+void Dealer::commitThenSend(ChangeWriter& w, merrow::ServerSessionPtr s, std::string requestId, std::string answer,
+                            std::function<void(const Status&)> after) {
+    std::vector<PushedUpdate> pushes = w.pushes();
+    commits_->submit(std::move(w.change()), [this, s = std::move(s), id = std::move(requestId),
+                                             answer = std::move(answer), pushes = std::move(pushes),
+                                             after = std::move(after)](const Status& st) {
+        if (after) after(st);
+        if (!st.isOk()) {
+            log("a change could not be stored: " + st.text());
+            if (s) sendAnswer(s, id, failureAnswer(FailureCode::Internal, "The change could not be stored."));
+            return;
+        }
+        if (s) sendAnswer(s, id, answer);
+        for (const PushedUpdate& p : pushes) pushTrading(p.user, p.text);
+    });
+}
+
+void Dealer::quotesToOrders(const std::vector<size_t>& instruments) {
+    // Called with priceMu_ held: the engine's quotes are current.
+    std::vector<OfferQuote> qs;
+    for (size_t i : instruments) qs.push_back(engine_->quote(i));
+    std::lock_guard<std::mutex> lock(stateMu_);
+    ChangeWriter w(config_.world, clock_.now());
+    for (const OfferQuote& q : qs) orders_->onQuote(q, w);
+    if (!w.empty()) commitThenSend(w, nullptr, {}, {});
+    rolloverLocked(clock_.now());
+}
+
+void Dealer::rolloverLocked(UnixMs now) {
+    if (now < nextRollover_) return;
+    ChangeWriter w(config_.world, now);
+    orders_->rollover(w);
+    orders_->purgeRequests(now);
+    if (Status s = store_->pruneRequests(now); !s.isOk()) log("pruning remembered requests failed: " + s.text());
+    nextRollover_ = calendar_.nextTradingDayStart(now);
+    commitThenSend(w, nullptr, {}, {});
+}
+
+Status Dealer::stepToRollover() {
+    if (!clock_.isVirtual()) return Status::error("Only a virtual clock can be stepped.");
+    UnixMs target;
+    {
+        std::lock_guard<std::mutex> lock(stateMu_);
+        target = nextRollover_;
+    }
+    return stepClock(std::max<UnixMs>(0, target - clock_.now()));
+}
+
+Status Dealer::commitAndWait(const std::function<Status(ChangeWriter&)>& change) {
+    auto stored = std::make_shared<std::promise<Status>>();
+    std::future<Status> done = stored->get_future();
+    {
+        std::lock_guard<std::mutex> lock(stateMu_);
+        ChangeWriter w(config_.world, clock_.now());
+        if (Status s = change(w); !s.isOk()) return s;
+        commitThenSend(w, nullptr, {}, {}, [stored](const Status& st) { stored->set_value(st); });
+    }
+    return done.get();
+}
+
+Status Dealer::raiseMarginCall(const std::string& accountId) {
+    return commitAndWait([&](ChangeWriter& w) { return orders_->marginCall(accountId, true, w); });
 }
 
 void Dealer::handleMarketData(const merrow::ServerSessionPtr& s, const merrow::IFieldGroup& m) {
@@ -723,7 +887,7 @@ void Dealer::onMessage(const merrow::ServerSessionPtr& session, const merrow::IM
     if (!ctx) ctx = std::make_shared<SessionContext>(contextFor(session->logon()));
     const std::string type = message.getMsgType();
     if (type == Fx::MSGTYPE_QORAREQUEST) {
-        handleRequest(session, *ctx, message);
+        handleRequest(session, *ctx, message, nullptr);
     } else if (type == Fx::MSGTYPE_QORAREQUESTBATCH) {
         merrow::IFieldGroupList* members = message.getGroupList(Fx::FLDTAG_EMBMSG);
         if (!members || members->size() == 0) {
@@ -731,11 +895,12 @@ void Dealer::onMessage(const merrow::ServerSessionPtr& session, const merrow::IM
             (void)session->send(*rej);
             return;
         }
+        OrderBatch batch;  // OCO members share a group; OTO children find their primary
         for (int i = 0; i < members->size(); ++i) {
             merrow::IFieldGroup* g = members->get(i);
             merrow::IMessage* member = g ? g->asMessage() : nullptr;
             if (member && std::string(member->getMsgType()) == Fx::MSGTYPE_QORAREQUEST) {
-                handleRequest(session, *ctx, *member);
+                handleRequest(session, *ctx, *member, &batch);
             } else {
                 MessagePtr rej = requestReject(g ? requestIdOf(*g) : std::string(), "A batch member is not a request.");
                 (void)session->send(*rej);
@@ -834,30 +999,12 @@ Status Dealer::setSubscriptionStatus(const std::string& offerId, const std::stri
     return Status::ok();
 }
 
-Status Dealer::sendMessage(const std::string& user, const std::string& subject, const std::string& text) {
+Status Dealer::sendMessage(const std::string& user, const std::string& subject, const std::string& text, bool html) {
     if (!config_.world.findUser(user)) return Status::error("Unknown user '" + user + "'.");
-    MessageRecord m;
-    std::string update;
-    {
-        std::lock_guard<std::mutex> lock(stateMu_);
-        m.msgId = std::to_string(nextMessageId_);
-        m.user = user;
-        m.time = clock_.now();
-        m.from = "Dealer";
-        m.type = "1";
-        m.feature = "";
-        m.text = text;
-        m.subject = subject;
-        Change c;
-        c.messages.push_back(m);
-        c.meta[kMessageIdKey] = std::to_string(nextMessageId_ + 1);
-        if (Status s = store_->apply(c); !s.isOk()) return s;
-        ++nextMessageId_;
-        state_.messages.push_back(m);
-        update = UpdateText(m.time).add(TableCode::Message, UpdateKind::Insert, messageLine(m)).str();
-    }
-    pushTrading(user, update);
-    return Status::ok();
+    return commitAndWait([&](ChangeWriter& w) {
+        orders_->message(user, subject, text, html, w);
+        return Status::ok();
+    });
 }
 
 DealerStats Dealer::stats() const {
@@ -867,7 +1014,9 @@ DealerStats Dealer::stats() const {
         st.queuedFrames += s->queuedFrames();
     }
     st.ticksSent = ticksSent_.load();
-    st.ordersExecuted = ordersExecuted_.load();
+    if (commits_) st.commits = commits_->transactions();
+    std::lock_guard<std::mutex> lock(stateMu_);
+    st.ordersExecuted = orders_->executed();
     return st;
 }
 

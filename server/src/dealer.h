@@ -12,10 +12,12 @@
 // start() and stop() (one thread, in that order). Server callbacks run on the
 // server's I/O threads; no callback waits for another. Price-history answers are
 // built on the heavy-work thread (heavy_), so they never hold up the I/O threads.
-// [Locking] stateMu_ guards the tables and instrument settings; priceMu_ guards the
-// engine and serialises price pushes. The order is priceMu_ before stateMu_; no lock
-// is held while the store commits except the one whose state the change belongs to.
-// [Durability] A change is committed before its answer or its pushes leave.
+// [Locking] stateMu_ guards the order engine (the trading tables) and instrument
+// settings; priceMu_ guards the price engine and serialises price pushes. The order is
+// priceMu_ before stateMu_. Changes are handed to the commit queue under stateMu_ (so
+// the queue's order is the order of execution) and committed without it.
+// [Durability] A change is committed before its answer or its pushes leave: answers
+// and pushes are sent from the commit queue's completions.
 
 #include <atomic>
 #include <condition_variable>
@@ -28,10 +30,13 @@
 
 #include "data_lock.h"
 #include "heavy_work.h"
+#include "commit_queue.h"
 #include "history.h"
 #include "merrow/server.h"
+#include "order_engine.h"
 #include "price_engine.h"
 #include "server_clock.h"
+#include "statement_server.h"
 #include "status.h"
 #include "store.h"
 #include "wire_messages.h"
@@ -58,6 +63,7 @@ struct DealerStats {
     size_t queuedFrames = 0;
     uint64_t ticksSent = 0;
     uint64_t ordersExecuted = 0;
+    uint64_t commits = 0;  // transactions of the commit queue
 };
 
 class Dealer : public merrow::IServerApplication {
@@ -69,6 +75,14 @@ public:
 
     Status listen(const std::string& url, const std::string& certFile = {}, const std::string& keyFile = {});
     uint16_t boundPort(size_t index = 0) const { return server_->boundPort(index); }
+    // Serves account statements over HTTP on host:port (0: a free port) and names that
+    // address in "TRADER_REPORTS_URL". Before start().
+    Status listenStatements(const std::string& host, uint16_t port);
+    // "http://host:port/statement", or "" when statements are not served.
+    std::string statementUrl() const;
+    // The statement page of a query, or none (403) unless its session is live and
+    // the account is its user's.
+    std::optional<std::string> statementPage(const StatementQuery& q);
     Status start();
     // Shutdown notice to every session, prices saved, threads joined. Idempotent.
     void stop();
@@ -83,7 +97,12 @@ public:
     Status stepClock(UnixMs ms);
     Status setTradingStatus(const std::string& offerId, const std::string& status);
     Status setSubscriptionStatus(const std::string& offerId, const std::string& status);
-    Status sendMessage(const std::string& user, const std::string& subject, const std::string& text);
+    Status sendMessage(const std::string& user, const std::string& subject, const std::string& text,
+                       bool html = false);
+    // Steps a virtual clock to the next daily roll-over (17:00 New York), which books it.
+    Status stepToRollover();
+    // Closes the account's trades, largest loss first, until its margin is met (at least one).
+    Status raiseMarginCall(const std::string& accountId);
     void stopPrices();
     void resumePrices();
     DealerStats stats() const;
@@ -119,7 +138,21 @@ private:
     // Answers one DAS request (the answer text), or fails with a reject reason.
     Status answer(const SessionContext& ctx, const DasRequest& r, std::string& text);
     std::vector<merrow::InitialMessageText> initialMessages(const SessionContext& ctx);
-    void handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m);
+    void handleRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const merrow::IFieldGroup& m,
+                       OrderBatch* batch);
+    void orderRequest(const merrow::ServerSessionPtr& s, const SessionContext& ctx, const DasRequest& r,
+                      OrderBatch* batch);
+    // Hands a change to the commit queue (call under stateMu_); once stored, the
+    // answer (when s is set) and then the pushed rows leave.
+    void commitThenSend(ChangeWriter& w, merrow::ServerSessionPtr s, std::string requestId, std::string answer,
+                        std::function<void(const Status&)> after = {});
+    // Runs a change made under stateMu_ and returns once it is stored (control operations
+    // answer only then).
+    Status commitAndWait(const std::function<Status(ChangeWriter&)>& change);
+    // Books the roll-overs the clock has passed (under stateMu_).
+    void rolloverLocked(UnixMs now);
+    // Feeds the engine's latest quotes of the offers given to the order engine.
+    void quotesToOrders(const std::vector<size_t>& instruments);
     void handleMarketData(const merrow::ServerSessionPtr& s, const merrow::IFieldGroup& m);
     // Builds and sends a price-history answer; runs on heavy_'s workers.
     void answerHistory(const merrow::ServerSessionPtr& s, const MarketDataRequest& r, const HistoryRequest& h,
@@ -152,8 +185,11 @@ private:
 
     mutable std::mutex stateMu_;
     std::vector<Instrument> instruments_;  // guarded by stateMu_ (statuses change)
-    StoredState state_;                    // guarded by stateMu_
-    int64_t nextMessageId_ = 1;            // guarded by stateMu_
+    StoredState state_;                    // what was loaded; moved into orders_ by init()
+    std::unique_ptr<OrderEngine> orders_;  // guarded by stateMu_
+    UnixMs nextRollover_ = 0;              // guarded by stateMu_
+    std::unique_ptr<CommitQueue> commits_;
+    std::unique_ptr<StatementServer> statements_;
 
     mutable std::mutex priceMu_;
     std::unique_ptr<PriceEngine> engine_;        // guarded by priceMu_
@@ -165,7 +201,6 @@ private:
     HeavyWork heavy_;  // price-history answers, off the I/O threads
     std::atomic<uint64_t> ticksSent_{0};
     std::atomic<int64_t> level2Sequence_{0};
-    std::atomic<uint64_t> ordersExecuted_{0};
 
     std::mutex loopMu_;
     std::condition_variable loopCv_;

@@ -40,9 +40,10 @@ TEST_F(RequestTest, SystemPropertiesInstrumentsAndMargins) {
     ASSERT_EQ(props.size(), 15u);
     for (size_t i = 1; i < props.size(); ++i) EXPECT_EQ(at(props[i], 0), "1");
     EXPECT_EQ(at(props[1], 1), "1");
-    EXPECT_EQ(at(props[1], 2), "25");
-    EXPECT_EQ(at(props[1], 3), "20");
-    EXPECT_EQ(at(props[1], 4), "10");
+    // Per unit: 0.02 × 1,000 units is the 20 USD a lot of EUR/USD costs.
+    EXPECT_EQ(at(props[1], 2), "0.02");
+    EXPECT_EQ(at(props[1], 3), "0.02");
+    EXPECT_EQ(at(props[1], 4), "0.02");
 }
 
 TEST_F(RequestTest, AccountsAndOffers) {

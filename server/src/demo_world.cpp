@@ -12,7 +12,7 @@ struct Pair {
     double bid;
     double spread;
     double volatility;
-    double margin;  // maintenance margin per 1000 units
+    double margin;  // margin of one 1,000-unit lot
 };
 
 // Majors, crosses and JPY pairs with typical spreads (pips) and per-minute moves.
@@ -32,7 +32,7 @@ struct Cfd {
     double bid;
     double spread;
     double volatility;
-    double margin;  // per contract
+    double margin;  // per contract (one unit)
 };
 
 const Cfd kCfds[] = {
@@ -154,15 +154,18 @@ World demoWorld() {
          UserKindDealer, 1024, {"03001", "03002"}},
     };
 
+    // Margin values are per unit of the amount, as clients read them (they multiply by
+    // the base unit size to show a lot's margin). Three-level margins are off, so all
+    // three values are the one margin the dealer charges and every display mode agrees.
     for (const char* profile : {"1", "2"}) {
         const double scale = profile[0] == '1' ? 1.0 : 2.0;
         for (const Pair& p : kPairs) {
-            const double mmr = p.margin * scale;
-            w.margins.push_back({profile, p.offerId, {mmr * 1.25, mmr, mmr * 0.5}});
+            const double perUnit = p.margin * scale / 1000;
+            w.margins.push_back({profile, p.offerId, {perUnit, perUnit, perUnit}});
         }
         for (const Cfd& c : kCfds) {
-            const double mmr = c.margin * scale;
-            w.margins.push_back({profile, c.offerId, {mmr * 1.25, mmr, mmr * 0.5}});
+            const double perUnit = c.margin * scale;
+            w.margins.push_back({profile, c.offerId, {perUnit, perUnit, perUnit}});
         }
     }
 
@@ -191,7 +194,7 @@ World demoWorld() {
         {"TRAILING_DYNAMIC", "Y"},
         {"TRAILING_FLUCTUATE_PTS_MIN", "10"},
         {"TRAILING_FLUCTUATE_PTS_MAX", "300"},
-        {"THREE_LEVEL_MARGIN", "Y"},
+        {"THREE_LEVEL_MARGIN", "N"},
         {"SHOW_MR", "ALL"},
         {"OCO_DISABLED", "N"},
         {"NET_QTY_ORDR_DISABLED", "N"},

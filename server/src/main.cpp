@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
         Status s = u.scheme == "tls" ? dealer->listen(u.text, certs.certFile, certs.keyFile) : dealer->listen(u.text);
         if (!s.isOk()) return fail(1, s.text());
     }
+    if (Status s = dealer->listenStatements("127.0.0.1", 0); !s.isOk()) return fail(1, s.text());
     if (opt.tickRate == 0) dealer->stopPrices();
     if (Status s = dealer->start(); !s.isOk()) return fail(1, s.text());
     ControlSocket control(*dealer);
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
     std::string ready = "pellora-dealer ready";
     for (size_t i = 0; i < opt.listen.size(); ++i) ready += " " + urlText(opt.listen[i], dealer->boundPort(i));
     ready += " ca=" + absolute(certs.caFile);
+    ready += " statements=" + dealer->statementUrl();
     std::cout << ready << std::endl;
 
     int sig = 0;

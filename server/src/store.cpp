@@ -48,11 +48,22 @@ CREATE TABLE IF NOT EXISTS prices(offer_id TEXT PRIMARY KEY, data TEXT NOT NULL)
 constexpr const char* kSeededKey = "seeded";
 constexpr const char* kScheduleKey = "tick_schedule";
 
-// A prepared statement that finalizes itself.
+// A prepared statement that finalizes itself, or one borrowed from the store's
+// cache, which is only reset (the writes of a change reuse their statements).
 class Stmt {
 public:
     Stmt(sqlite3* db, const char* sql) : db_(db) { rc_ = sqlite3_prepare_v2(db, sql, -1, &st_, nullptr); }
-    ~Stmt() { sqlite3_finalize(st_); }
+    Stmt(sqlite3* db, sqlite3_stmt* cached) : db_(db), st_(cached), owned_(false) {
+        if (!st_) rc_ = SQLITE_ERROR;
+    }
+    ~Stmt() {
+        if (owned_) {
+            sqlite3_finalize(st_);
+        } else if (st_) {
+            sqlite3_reset(st_);
+            sqlite3_clear_bindings(st_);
+        }
+    }
     Stmt(const Stmt&) = delete;
     Stmt& operator=(const Stmt&) = delete;
 
@@ -85,6 +96,7 @@ public:
 private:
     sqlite3* db_;
     sqlite3_stmt* st_ = nullptr;
+    bool owned_ = true;
     int rc_ = SQLITE_OK;
 };
 
@@ -110,17 +122,48 @@ Status readAll(sqlite3* db, const char* table, const char* sql, std::vector<T>& 
     return rc == SQLITE_DONE ? Status::ok() : st.error();
 }
 
+} // namespace
+
+// Statements of the writes, prepared once per database.
+class StmtCache {
+public:
+    explicit StmtCache(sqlite3* db) : db_(db) {}
+    ~StmtCache() {
+        for (auto& [sql, st] : map_) sqlite3_finalize(st);
+    }
+    sqlite3* db() const { return db_; }
+    sqlite3_stmt* get(const char* sql) {
+        auto it = map_.find(sql);
+        if (it != map_.end()) return it->second;
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(st);
+            return nullptr;
+        }
+        map_[sql] = st;
+        return st;
+    }
+
+private:
+    sqlite3* db_;
+    std::map<std::string, sqlite3_stmt*> map_;
+};
+
+namespace {
+
 template <class Rows, class Key, class Owner>
-Status upsert(sqlite3* db, const char* sql, const Rows& rows, Key key, Owner owner) {
-    Stmt st(db, sql);
+Status upsert(StmtCache& cache, const char* sql, const Rows& rows, Key key, Owner owner) {
+    if (rows.empty()) return Status::ok();
+    Stmt st(cache.db(), cache.get(sql));
     for (const auto& row : rows)
         if (Status s = st.bind(1, key(row)).bind(2, owner(row)).bind(3, nlohmann::json(row).dump()).run(); !s.isOk())
             return s;
     return Status::ok();
 }
 
-Status removeAll(sqlite3* db, const char* sql, const std::vector<std::string>& ids) {
-    Stmt st(db, sql);
+Status removeAll(StmtCache& cache, const char* sql, const std::vector<std::string>& ids) {
+    if (ids.empty()) return Status::ok();
+    Stmt st(cache.db(), cache.get(sql));
     for (const std::string& id : ids)
         if (Status s = st.bind(1, id).run(); !s.isOk()) return s;
     return Status::ok();
@@ -150,7 +193,12 @@ Status Store::open(const std::string& path, std::unique_ptr<Store>& out) {
     return Status::ok();
 }
 
-Store::~Store() { sqlite3_close(db_); }
+Store::Store(sqlite3* db) : db_(db), cache_(std::make_unique<StmtCache>(db)) {}
+
+Store::~Store() {
+    cache_.reset();
+    sqlite3_close(db_);
+}
 
 Status Store::exec(const char* sql) {
     char* err = nullptr;
@@ -189,31 +237,42 @@ Status Store::apply(const Change& change) {
     return s;
 }
 
+Status Store::applyAll(const std::vector<const Change*>& changes) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (Status s = exec("BEGIN IMMEDIATE"); !s.isOk()) return s;
+    Status s = Status::ok();
+    for (const Change* c : changes)
+        if (s = applyLocked(*c); !s.isOk()) break;
+    if (s.isOk()) s = exec("COMMIT");
+    if (!s.isOk()) (void)exec("ROLLBACK");
+    return s;
+}
+
 Status Store::applyLocked(const Change& c) {
     const auto none = [](const auto&) { return std::string(); };
-    Status s = upsert(db_, "INSERT OR REPLACE INTO accounts(account_id, data) VALUES(?1, ?3)", c.accounts,
+    Status s = upsert(*cache_, "INSERT OR REPLACE INTO accounts(account_id, data) VALUES(?1, ?3)", c.accounts,
                       [](const AccountRecord& r) { return r.accountId; }, none);
     if (s.isOk())
-        s = upsert(db_, "INSERT OR REPLACE INTO orders VALUES(?1, ?2, ?3)", c.orders,
+        s = upsert(*cache_, "INSERT OR REPLACE INTO orders VALUES(?1, ?2, ?3)", c.orders,
                    [](const OrderRecord& r) { return r.orderId; }, [](const OrderRecord& r) { return r.accountId; });
-    if (s.isOk()) s = removeAll(db_, "DELETE FROM orders WHERE order_id = ?", c.removedOrders);
+    if (s.isOk()) s = removeAll(*cache_, "DELETE FROM orders WHERE order_id = ?", c.removedOrders);
     if (s.isOk())
-        s = upsert(db_, "INSERT OR REPLACE INTO trades VALUES(?1, ?2, ?3)", c.trades,
+        s = upsert(*cache_, "INSERT OR REPLACE INTO trades VALUES(?1, ?2, ?3)", c.trades,
                    [](const TradeRecord& r) { return r.tradeId; }, [](const TradeRecord& r) { return r.accountId; });
-    if (s.isOk()) s = removeAll(db_, "DELETE FROM trades WHERE trade_id = ?", c.removedTrades);
+    if (s.isOk()) s = removeAll(*cache_, "DELETE FROM trades WHERE trade_id = ?", c.removedTrades);
     if (s.isOk())
-        s = upsert(db_, "INSERT OR REPLACE INTO closed_trades VALUES(?1, ?2, ?3)", c.closedTrades,
+        s = upsert(*cache_, "INSERT OR REPLACE INTO closed_trades VALUES(?1, ?2, ?3)", c.closedTrades,
                    [](const ClosedTradeRecord& r) { return r.tradeId; },
                    [](const ClosedTradeRecord& r) { return r.accountId; });
     if (s.isOk())
-        s = upsert(db_, "INSERT OR REPLACE INTO messages VALUES(?1, ?2, ?3)", c.messages,
+        s = upsert(*cache_, "INSERT OR REPLACE INTO messages VALUES(?1, ?2, ?3)", c.messages,
                    [](const MessageRecord& r) { return r.msgId; }, [](const MessageRecord& r) { return r.user; });
-    if (s.isOk()) s = removeAll(db_, "DELETE FROM messages WHERE msg_id = ?", c.removedMessages);
+    if (s.isOk()) s = removeAll(*cache_, "DELETE FROM messages WHERE msg_id = ?", c.removedMessages);
     if (s.isOk())
-        s = upsert(db_, "INSERT OR REPLACE INTO prices(offer_id, data) VALUES(?1, ?3)", c.prices,
+        s = upsert(*cache_, "INSERT OR REPLACE INTO prices(offer_id, data) VALUES(?1, ?3)", c.prices,
                    [](const PriceState& r) { return r.offerId; }, none);
     if (s.isOk()) {
-        Stmt st(db_, "INSERT OR REPLACE INTO requests VALUES(?, ?, ?, ?)");
+        Stmt st(db_, cache_->get("INSERT OR REPLACE INTO requests VALUES(?, ?, ?, ?)"));
         for (const RememberedRequest& r : c.requests)
             if (s = st.bind(1, r.user).bind(2, r.requestId).bind(3, r.answeredAt).bind(4, r.answer).run(); !s.isOk())
                 break;
@@ -222,7 +281,7 @@ Status Store::applyLocked(const Change& c) {
     if (c.schedule)
         meta[kScheduleKey] = std::to_string(c.schedule->origin) + " " + std::to_string(c.schedule->nextTick);
     if (s.isOk()) {
-        Stmt st(db_, "INSERT OR REPLACE INTO meta VALUES(?, ?)");
+        Stmt st(db_, cache_->get("INSERT OR REPLACE INTO meta VALUES(?, ?)"));
         for (const auto& [k, v] : meta)
             if (s = st.bind(1, k).bind(2, v).run(); !s.isOk()) break;
     }

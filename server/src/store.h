@@ -28,6 +28,8 @@ struct sqlite3;
 
 namespace pellora::dealer {
 
+class StmtCache;
+
 // An answered request, remembered so that a resend gets the same answer.
 struct RememberedRequest {
     std::string user;
@@ -83,6 +85,8 @@ public:
     // Reads everything, dropping remembered requests older than kRequestMemory.
     Status load(UnixMs now, StoredState& out);
     Status apply(const Change& change);
+    // Several changes in one transaction, in order (group commit): all or none.
+    Status applyAll(const std::vector<const Change*>& changes);
 
     // The remembered answer of a request younger than kRequestMemory, if any.
     Status findRequest(const std::string& user, const std::string& requestId, UnixMs now,
@@ -90,12 +94,13 @@ public:
     Status pruneRequests(UnixMs now);
 
 private:
-    explicit Store(sqlite3* db) : db_(db) {}
+    explicit Store(sqlite3* db);
     Status exec(const char* sql);
     Status applyLocked(const Change& change);
 
     std::mutex mu_;
-    sqlite3* db_;  // guarded by mu_
+    sqlite3* db_;                      // guarded by mu_
+    std::unique_ptr<StmtCache> cache_;  // guarded by mu_
 };
 
 } // namespace pellora::dealer

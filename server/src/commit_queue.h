@@ -1,0 +1,61 @@
+#pragma once
+// Group commit: changes submitted by any thread are written by one committing thread,
+// as many as have gathered per transaction, and each one's completion runs only
+// after the transaction holding it committed, in submission order. A dealer answers
+// and pushes from the completions, so nothing leaves before it is on disk, and an
+// answer never overtakes a change submitted before it (empty changes keep their
+// place in the queue without a transaction of their own).
+//
+// [Threading] submit() from any thread; completions run on the committing thread
+// (or inline in submit() once stopped), with no lock of the queue held: they may
+// send messages and submit again, and must not throw (an exception is logged and
+// swallowed). stop() drains what was submitted and joins.
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "store.h"
+
+namespace pellora::dealer {
+
+class CommitQueue {
+public:
+    using Done = std::function<void(const Status&)>;
+
+    explicit CommitQueue(Store& store) : store_(store) {}
+    ~CommitQueue() { stop(); }
+    CommitQueue(const CommitQueue&) = delete;
+    CommitQueue& operator=(const CommitQueue&) = delete;
+
+    void start();
+    void submit(Change change, Done done);
+    void stop();
+    // Transactions committed so far (a test and benchmark figure).
+    uint64_t transactions() const;
+
+private:
+    struct Item {
+        Change change;
+        Done done;
+        bool empty;
+    };
+    void run();
+    void commit(std::deque<Item>& batch);
+
+    Store& store_;
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    std::deque<Item> queue_;   // guarded by mu_
+    bool running_ = false;     // guarded by mu_
+    bool stopping_ = false;    // guarded by mu_
+    uint64_t transactions_ = 0;  // guarded by mu_
+    std::thread thread_;
+};
+
+// True when the change writes nothing.
+bool isEmpty(const Change& c);
+
+} // namespace pellora::dealer
