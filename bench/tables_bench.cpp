@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <malloc.h>
 
 #include <cmath>
@@ -159,6 +160,7 @@ void BM_TickCascadePlain(benchmark::State& state, int trades)
     std::function<void(const std::string&)> summaryChanged = [&](const std::string&) { ++calls; };
     std::function<void(const std::string&)> offerChanged = [&](const std::string&) { ++calls; };
     const std::string account = "USD";
+    std::vector<PlainAccount*> touched;
     long ticks = 0;
     for (auto _ : state) {
         const double bid = (ticks++ % 2) ? 1.2010 : 1.1990;
@@ -181,14 +183,19 @@ void BM_TickCascadePlain(benchmark::State& state, int trades)
             a.equity = a.balance + a.grossPL;
             a.usable = a.equity - a.usedMargin;
             a.dayPL = a.equity - a.m2m - a.nonTrade;
-            accountChanged(a.id);
+            if (std::find(touched.begin(), touched.end(), &a) == touched.end())
+                touched.push_back(&a);
             (t->buy ? s.buyNetPL : s.sellNetPL) += t->grossPL - before;
             (t->buy ? s.sellClose : s.buyClose) = t->close;
-            s.grossPL = s.buyNetPL + s.sellNetPL;
-            s.netPL = s.grossPL - s.commission + s.rollover;
-            summaryChanged(o.id);
             tradeChanged(t->id);
         }
+        // Each changed row reported once, as the live tables do.
+        for (PlainAccount* a : touched)
+            accountChanged(a->id);
+        touched.clear();
+        s.grossPL = s.buyNetPL + s.sellNetPL;
+        s.netPL = s.grossPL - s.commission + s.rollover;
+        summaryChanged(o.id);
         offerChanged(o.id);
         benchmark::DoNotOptimize(s);
     }

@@ -93,6 +93,10 @@ public:
         if (column < 0 || column >= 64)
             return;
         const uint64_t bit = uint64_t{1} << column;
+        // Most stores leave the bit as it was: read first, write only a change.
+        const bool was = (__atomic_load_n(&m_record->changeMask, __ATOMIC_RELAXED) & bit) != 0;
+        if (was == changed)
+            return;
         if (changed)
             __atomic_fetch_or(&m_record->changeMask, bit, __ATOMIC_RELAXED);
         else
