@@ -271,6 +271,14 @@ public:
         m_owner->writeMutex().unlock();
     }
 
+    // Ends a reload without removing anything.
+    void abandonReload()
+    {
+        m_reloading = false;
+        m_seen.clear();
+        m_owner->writeMutex().unlock();
+    }
+
     size_t tableBytes() const { return m_rows.table_bytes(); }
 
 protected:
