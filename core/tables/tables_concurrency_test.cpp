@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <random>
 #include <string>
 #include <thread>
@@ -205,6 +206,41 @@ TEST(TablesConcurrency, ReadersSeeWholeRowsWhileTheCascadeRuns)
     for (std::thread& t : readers)
         t.join();
     EXPECT_GT(reads.load(), 0);
+}
+
+// Waits inside its callback until another thread has unsubscribed it.
+class Blocking : public TThreadSafeAddRefImpl<IZelTableListener> {
+public:
+    void onAdded(const char*, IZelRow*) override {}
+    void onChanged(const char*, IZelRow*) override
+    {
+        ++calls;
+        entered.set_value();
+        unsubscribed.get_future().wait();
+    }
+    void onDeleted(const char*, IZelRow*) override {}
+    void onStatusChanged(ZelTableStatus) override {}
+    void onEachRow(const char*, IZelRow*) override {}
+    std::promise<void> entered;
+    std::promise<void> unsubscribed;
+    std::atomic<int> calls{0};
+};
+
+TEST(TablesConcurrency, UnsubscribingNeverWaitsForACallbackOnAnotherThread)
+{
+    RefPtr<TablesManager> manager = adoptRef(new TablesManager(ZelTableManagerMode::TableManagerOnly));
+    RefPtr<OffersTable> offers = manager->getOffers();
+    offers->add(offer("1", "EUR/USD", 1.2, 1.2002, 0.0001).get());
+    RefPtr<Blocking> listener = adoptRef(new Blocking());
+    offers->subscribeUpdate(ZelTableUpdateType::Update, listener.get());
+    std::thread applying([&] { offers->update(offer("1", "EUR/USD", 1.3, 1.3002, 0.0001).get()); });
+    listener->entered.get_future().wait();
+    // The callback is under way on the applying thread: this returns at once.
+    offers->unsubscribeUpdate(ZelTableUpdateType::Update, listener.get());
+    listener->unsubscribed.set_value();
+    applying.join();
+    offers->update(offer("1", "EUR/USD", 1.4, 1.4002, 0.0001).get());
+    EXPECT_EQ(listener->calls.load(), 1);
 }
 
 } // namespace
