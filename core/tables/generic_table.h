@@ -325,7 +325,7 @@ public:
     // meanwhile is remembered, rows whose cells equal the stored row's announce
     // nothing, and endReload removes (with a deleted event) every row the answer
     // did not carry, so the table equals the answer.
-    void beginReload()
+    void beginReload() ZEL_TSA(no_thread_safety_analysis)
     {
         m_owner->writeMutex().lock();
         m_reloading = true;
@@ -338,7 +338,7 @@ public:
     // As endReload, removing only the unseen rows that belong to the answer
     // (belongs(row) is true): an Orders answer covers one account.
     template <class Belongs>
-    void endReload(Belongs belongs)
+    void endReload(Belongs belongs) ZEL_TSA(no_thread_safety_analysis)
     {
         std::vector<std::string> gone;
         m_rows.for_each([&](const char* key, Row* row) {
@@ -353,7 +353,7 @@ public:
     }
 
     // Ends a reload without removing anything.
-    void abandonReload()
+    void abandonReload() ZEL_TSA(no_thread_safety_analysis)
     {
         m_reloading = false;
         m_seen.clear();
