@@ -137,7 +137,6 @@ TEST_F(ReaderFactories, TableManagerReadersFillOnlyTheLiveTablesTheManagerKeeps)
     das->createTradesTableManagerReader(response(ZelResponseType::TradesTable, "0\nT1;;;;A1\nT2;;;;A2\n").get());
     ASSERT_EQ(trades->rows.size(), 2u);
     EXPECT_FALSE(trades->rows[0]->isReaderRow());
-    EXPECT_NE(trades->rows[0]->calculationEvent(), nullptr);
     das->createMessagesTableManagerReader(
         response(ZelResponseType::MessagesTable, "0\nM1;;;;;;;<HTML-DATA>x</HTML-DATA>\n").get());
     ASSERT_EQ(messages->rows.size(), 1u);

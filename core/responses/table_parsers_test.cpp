@@ -268,11 +268,14 @@ TEST(TableParsers, ModesFillReaderTableOrBothWithSeparateRecords)
             EXPECT_TRUE(reader->at(0)->isReaderRow());
             EXPECT_FALSE(table.rows[0]->isReaderRow());
         }
-        // Only the table's rows carry a calculation event.
+        // Only the table's rows are table rows; none carries a calculation event
+        // before a handler connects.
         for (int i = 0; i < reader->size(); ++i)
             EXPECT_EQ(reader->at(i)->calculationEvent(), nullptr);
-        for (const RefPtr<TradeRow>& row : table.rows)
-            EXPECT_NE(row->calculationEvent(), nullptr);
+        for (const RefPtr<TradeRow>& row : table.rows) {
+            EXPECT_FALSE(row->isReaderRow());
+            EXPECT_EQ(row->calculationEvent(), nullptr);
+        }
     }
 }
 

@@ -8,29 +8,31 @@ namespace zel {
 
 void TableCalculations::rowAdded(AccountRow* account)
 {
-    const AccountEntry& entry = m_indexes.account(account->record().AccountID.c_str());
+    AccountEntry& entry = m_indexes.account(account->record().AccountID.c_str());
+    entry.row = RefPtr<AccountRow>(account);
     calculateAccountsFields(*account, entry.grossPL);
 }
 
 void TableCalculations::rowChanged(AccountRow* account, AccountRow*)
 {
-    const AccountEntry& entry = m_indexes.account(account->record().AccountID.c_str());
+    AccountEntry& entry = m_indexes.account(account->record().AccountID.c_str());
+    entry.row = RefPtr<AccountRow>(account);
     calculateAccountsFields(*account, entry.grossPL);
 }
 
-void TableCalculations::rowDeleted(AccountRow*)
+void TableCalculations::rowDeleted(AccountRow* account)
 {
     // The total stays with the index entry: the account's trades are still open.
+    m_indexes.account(account->record().AccountID.c_str()).row.reset();
 }
 
-void TableCalculations::addAccountGross(const char* accountID, double delta, bool fire)
+void TableCalculations::addAccountGross(AccountEntry& entry, double delta, bool fire)
 {
-    AccountEntry& entry = m_indexes.account(accountID);
     entry.grossPL += delta;
-    if (RefPtr<AccountRow> account = m_accounts.find(accountID)) {
+    if (AccountRow* account = entry.row.get()) {
         calculateAccountsFields(*account, entry.grossPL);
         if (fire)
-            m_accounts.fireRowChanged(account.get());
+            m_accounts.fireRowChanged(account);
     }
 }
 

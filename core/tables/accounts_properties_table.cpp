@@ -11,7 +11,11 @@ void AccountsPropertiesTable::add(std::unique_ptr<AccountProperties> record)
     std::unique_lock<std::shared_mutex> lock(m_mutex);
     auto& offers = m_profiles[record->leverageProfileID];
     const std::string offer = record->offerID;
-    offers[offer] = std::move(record);
+    std::unique_ptr<AccountProperties>& slot = offers[offer];
+    // A reader may still hold the record it found: it stays until the table goes.
+    if (slot)
+        m_retired.push_back(std::move(slot));
+    slot = std::move(record);
 }
 
 const AccountProperties* AccountsPropertiesTable::find(const char* profileID, const char* offerID) const

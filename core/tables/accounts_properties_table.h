@@ -11,6 +11,7 @@
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "vorntool/add_ref.h"
 
@@ -30,8 +31,8 @@ public:
 
     // Takes the record over, replacing one stored under the same keys.
     void add(std::unique_ptr<AccountProperties> record);
-    // Null when either key is unknown. The record stays valid until the table goes
-    // or a record of the same keys replaces it.
+    // Null when either key is unknown. The record stays valid until the table goes,
+    // even when a later margin answer replaces it (then it keeps its old values).
     const AccountProperties* find(const char* profileID, const char* offerID) const;
 
 protected:
@@ -40,6 +41,7 @@ protected:
 private:
     mutable std::shared_mutex m_mutex;
     std::unordered_map<std::string, std::unordered_map<std::string, std::unique_ptr<AccountProperties>>> m_profiles;
+    std::vector<std::unique_ptr<AccountProperties>> m_retired;
 };
 
 } // namespace zel

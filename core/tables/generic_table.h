@@ -15,6 +15,7 @@
 // other listeners still run.
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <unordered_set>
@@ -56,6 +57,86 @@ public:
 
 protected:
     ~TableOwner() = default;
+};
+
+// The application's listeners of one kind of change. Firing runs on the applying
+// thread under the manager's write lock and reads a cached copy of the list,
+// refreshed only when a subscription changed: no lock and no reference count per
+// call. Subscribing and unsubscribing lock a small mutex and never wait for a call:
+// an unsubscribed listener is skipped from then on and released once the applying
+// thread has let go of the copy that held it.
+class TableListenerList {
+public:
+    using Call = void (IZelTableListener::*)(const char*, IZelRow*);
+
+    void add(IZelTableListener* listener)
+    {
+        auto slot = std::make_shared<Slot>();
+        slot->listener = RefPtr<IZelTableListener>(listener);
+        LockGuard<Mutex> lock(m_mutex);
+        auto next = std::make_shared<std::vector<std::shared_ptr<Slot>>>(*m_list);
+        next->push_back(std::move(slot));
+        m_list = std::move(next);
+        m_version.fetch_add(1, std::memory_order_release);
+    }
+    void remove(IZelTableListener* listener)
+    {
+        LockGuard<Mutex> lock(m_mutex);
+        auto next = std::make_shared<std::vector<std::shared_ptr<Slot>>>(*m_list);
+        for (auto it = next->begin(); it != next->end(); ++it) {
+            if ((*it)->listener.get() == listener) {
+                (*it)->active.store(false, std::memory_order_release);
+                next->erase(it);
+                m_list = std::move(next);
+                m_version.fetch_add(1, std::memory_order_release);
+                return;
+            }
+        }
+    }
+    void clear()
+    {
+        LockGuard<Mutex> lock(m_mutex);
+        for (const auto& slot : *m_list)
+            slot->active.store(false, std::memory_order_release);
+        m_list = std::make_shared<std::vector<std::shared_ptr<Slot>>>();
+        m_version.fetch_add(1, std::memory_order_release);
+    }
+    // Only on the applying thread, under the manager's write lock. A listener's
+    // exception stops at this boundary; the others still run.
+    void fire(Call call, const char* id, IZelRow* row)
+    {
+        const uint64_t version = m_version.load(std::memory_order_acquire);
+        if (version != m_cachedVersion) {
+            LockGuard<Mutex> lock(m_mutex);
+            m_cache = m_list;
+            m_cachedVersion = version;
+        }
+        if (m_cache->empty())
+            return;
+        const std::shared_ptr<const std::vector<std::shared_ptr<Slot>>> list = m_cache;
+        for (const std::shared_ptr<Slot>& slot : *list) {
+            if (!slot->active.load(std::memory_order_acquire))
+                continue;
+            try {
+                (slot->listener.get()->*call)(id, row);
+            } catch (...) {
+            }
+        }
+    }
+
+private:
+    struct Slot {
+        RefPtr<IZelTableListener> listener;
+        std::atomic<bool> active{true};
+    };
+    Mutex m_mutex;
+    std::shared_ptr<const std::vector<std::shared_ptr<Slot>>> m_list ZEL_GUARDED_BY(m_mutex) =
+        std::make_shared<std::vector<std::shared_ptr<Slot>>>();
+    std::atomic<uint64_t> m_version{0};
+    // The applying thread's copy.
+    std::shared_ptr<const std::vector<std::shared_ptr<Slot>>> m_cache =
+        std::make_shared<std::vector<std::shared_ptr<Slot>>>();
+    uint64_t m_cachedVersion = 0;
 };
 
 template <class ITable, class Row>
@@ -231,7 +312,7 @@ public:
     }
 
     // Tells the change listeners of a row whose calculated cells moved.
-    void fireRowChanged(Row* row) { m_changed.fire(keyOf(row), static_cast<IRow*>(row)); }
+    void fireRowChanged(Row* row) { m_changed.fire(&IZelTableListener::onChanged, keyOf(row), static_cast<IRow*>(row)); }
 
     void setStatus(ZelTableStatus status)
     {
@@ -244,7 +325,7 @@ public:
     // meanwhile is remembered, rows whose cells equal the stored row's announce
     // nothing, and endReload removes (with a deleted event) every row the answer
     // did not carry, so the table equals the answer.
-    void beginReload()
+    void beginReload() ZEL_TSA(no_thread_safety_analysis)
     {
         m_owner->writeMutex().lock();
         m_reloading = true;
@@ -257,7 +338,7 @@ public:
     // As endReload, removing only the unseen rows that belong to the answer
     // (belongs(row) is true): an Orders answer covers one account.
     template <class Belongs>
-    void endReload(Belongs belongs)
+    void endReload(Belongs belongs) ZEL_TSA(no_thread_safety_analysis)
     {
         std::vector<std::string> gone;
         m_rows.for_each([&](const char* key, Row* row) {
@@ -271,6 +352,14 @@ public:
         m_owner->writeMutex().unlock();
     }
 
+    // Ends a reload without removing anything.
+    void abandonReload() ZEL_TSA(no_thread_safety_analysis)
+    {
+        m_reloading = false;
+        m_seen.clear();
+        m_owner->writeMutex().unlock();
+    }
+
     size_t tableBytes() const { return m_rows.table_bytes(); }
 
 protected:
@@ -278,6 +367,9 @@ protected:
     {
         // The listeners go first: none may run while the rows are taken down.
         m_scope.disconnectAll();
+        m_added.clear();
+        m_changed.clear();
+        m_deleted.clear();
         m_rows.subscription_scope().disconnectAll();
     }
 
@@ -311,7 +403,7 @@ private:
     {
         if (m_calculation)
             m_calculation->rowAdded(row);
-        m_added.fire(key, static_cast<IRow*>(row));
+        m_added.fire(&IZelTableListener::onAdded, key, static_cast<IRow*>(row));
     }
     void onMapUpdate(const char* key, Row* row, Row* old)
     {
@@ -320,13 +412,13 @@ private:
         const bool changed = markChangedCells(*row, *old);
         // Accounts, and every table during a reload, announce only real changes.
         if (changed || (!m_reloading && kTable != ZelTable::Accounts))
-            m_changed.fire(key, static_cast<IRow*>(row));
+            m_changed.fire(&IZelTableListener::onChanged, key, static_cast<IRow*>(row));
     }
     void onMapErase(const char* key, Row* row)
     {
         if (m_calculation)
             m_calculation->rowDeleted(row);
-        m_deleted.fire(key, static_cast<IRow*>(row));
+        m_deleted.fire(&IZelTableListener::onDeleted, key, static_cast<IRow*>(row));
     }
 
     void subscribe(Kind kind, IZelTableListener* listener)
@@ -337,29 +429,14 @@ private:
         Cpp::ConnectionRef connection;
         switch (kind) {
         case Kind::Added:
-            connection = m_added.connect(m_scope, [held](const char* id, IZelRow* row) {
-                try {
-                    held->onAdded(id, row);
-                } catch (...) {
-                }
-            });
-            break;
+            m_added.add(listener);
+            return;
         case Kind::Changed:
-            connection = m_changed.connect(m_scope, [held](const char* id, IZelRow* row) {
-                try {
-                    held->onChanged(id, row);
-                } catch (...) {
-                }
-            });
-            break;
+            m_changed.add(listener);
+            return;
         case Kind::Deleted:
-            connection = m_deleted.connect(m_scope, [held](const char* id, IZelRow* row) {
-                try {
-                    held->onDeleted(id, row);
-                } catch (...) {
-                }
-            });
-            break;
+            m_deleted.add(listener);
+            return;
         case Kind::Status:
             connection = m_statusEvent.connect(m_scope, [held](ZelTableStatus status) {
                 try {
@@ -382,6 +459,19 @@ private:
     }
     void unsubscribe(Kind kind, IZelTableListener* listener)
     {
+        switch (kind) {
+        case Kind::Added:
+            m_added.remove(listener);
+            return;
+        case Kind::Changed:
+            m_changed.remove(listener);
+            return;
+        case Kind::Deleted:
+            m_deleted.remove(listener);
+            return;
+        default:
+            break;
+        }
         Cpp::ConnectionRef connection;
         {
             LockGuard<Mutex> lock(m_subscriptionsMutex);
@@ -405,9 +495,9 @@ private:
     bool m_reloading = false;  // under the write lock
     std::unordered_set<std::string> m_seen;
     Cpp::Event<ZelTableStatus> m_statusEvent;
-    Cpp::Event<const char*, IZelRow*> m_added;
-    Cpp::Event<const char*, IZelRow*> m_changed;
-    Cpp::Event<const char*, IZelRow*> m_deleted;
+    TableListenerList m_added;
+    TableListenerList m_changed;
+    TableListenerList m_deleted;
     Cpp::Event<const char*, IZelRow*> m_eachRow;
     Mutex m_subscriptionsMutex;
     std::vector<Subscription> m_subscriptions ZEL_GUARDED_BY(m_subscriptionsMutex);

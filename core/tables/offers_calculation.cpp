@@ -107,11 +107,24 @@ void TableCalculations::recalculateOfferRows(const char* offerID)
     OfferEntry* entry = m_indexes.findOffer(offerID);
     if (entry == nullptr)
         return;
-    // Copies: a listener cannot change the lists, but a trailing stop may touch them.
+    RefPtr<OfferRow> offer = m_offers.find(offerID);
+    // One tick reports each changed row once: the trades as they are calculated, then
+    // their accounts and the Summary row, all before the offer itself.
+    m_tickAccounts.clear();
+    m_inTick = true;
+    // By index: a listener cannot change the lists, but a trailing stop may touch them.
     for (size_t i = 0; i < entry->trades.size(); ++i) {
-        RefPtr<TradeRow> trade = entry->trades[i];
-        calculateTradesFields(*trade, true);
+        TradeLink link = entry->trades[i];
+        calculateTradesFields(*link.row, true, offer.get(), entry, *link.account);
     }
+    m_inTick = false;
+    for (AccountEntry* account : m_tickAccounts) {
+        if (account->row)
+            m_accounts.fireRowChanged(account->row.get());
+    }
+    m_tickAccounts.clear();
+    if (!entry->trades.empty())
+        updateSummaryRow(offer.get(), *entry);
     for (size_t i = 0; i < entry->orders.size(); ++i) {
         RefPtr<OrderRow> order = entry->orders[i];
         calculateOrdersFields(*order, true);

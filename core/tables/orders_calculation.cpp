@@ -21,10 +21,13 @@ char kindOf(const Order& o) { return o.Type.c_str()[0]; }
 void TableCalculations::indexOrder(OrderRow& order)
 {
     const Order& o = order.record();
-    m_indexes.offer(o.OfferID.c_str()).orders.emplace_back(&order);
+    // Only what a calculation looks for: trailing orders by offer, every order by
+    // trade, entry orders and the orders waiting for them by request.
+    if (cellValue(o.TrailStep) > 0)
+        m_indexes.offer(o.OfferID.c_str()).orders.emplace_back(&order);
     if (!o.TradeID.empty())
         m_indexes.ordersByTrade(o.TradeID.c_str()).emplace_back(&order);
-    if (!o.RequestID.empty())
+    if (!o.RequestID.empty() && (isEntry(o) || !cellValue(o.WorkingIndicator)))
         m_indexes.ordersByRequest(o.RequestID.c_str()).emplace_back(&order);
 }
 

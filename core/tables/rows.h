@@ -93,6 +93,10 @@ public:
         if (column < 0 || column >= 64)
             return;
         const uint64_t bit = uint64_t{1} << column;
+        // Most stores leave the bit as it was: read first, write only a change.
+        const bool was = (__atomic_load_n(&m_record->changeMask, __ATOMIC_RELAXED) & bit) != 0;
+        if (was == changed)
+            return;
         if (changed)
             __atomic_fetch_or(&m_record->changeMask, bit, __ATOMIC_RELAXED);
         else
@@ -122,10 +126,10 @@ protected:
     bool m_readerRow;
 };
 
-// The calculation event of a live-table row: the handlers that recalculate its
-// calculated columns connect to it. Reader rows have none; a row gets an empty one
-// when it enters a live table (ensureCalculationEvent), before any other thread can
-// reach it, and keeps it for its life.
+// The calculation event of a live-table row, for handlers that recalculate its
+// calculated columns. Reader rows have none; a table row gets its (empty) event
+// from the first ensureCalculationEvent, made on the applying thread, and keeps it
+// for its life.
 // [Threading] Handlers run on the firing thread, under the cell lock of the row
 // that changed (see Cpp::Event for connecting and firing from handlers).
 template <class... Args>
@@ -273,14 +277,14 @@ protected:
 
 #undef ZEL_ROW_ACCESSORS
 
-// Readies a row for a live table: accounts, orders and trades get their empty
-// calculation event; the other tables need nothing.
+// Readies a row for a live table. The calculation event of an account, order or
+// trade row is made when a handler first connects (ensureCalculationEvent): the
+// table's own calculations reach rows through their indexes, and an event per row
+// would cost every row of a large table its memory.
 template <class Row>
 void prepareTableRow(Row& row)
 {
     row.setReaderRow(false);
-    if constexpr (std::is_same_v<Row, AccountRow> || std::is_same_v<Row, OrderRow> || std::is_same_v<Row, TradeRow>)
-        row.ensureCalculationEvent();
 }
 
 } // namespace zel

@@ -228,10 +228,15 @@ TEST(Rows, CalculationEventsExistOnlyOnceARowIsMadeReadyForATable)
     prepareTableRow(*trade);
     prepareTableRow(*account);
     EXPECT_FALSE(order->isReaderRow());
+    EXPECT_EQ(order->calculationEvent(), nullptr) << "made on first connection only";
+    order->ensureCalculationEvent();
+    trade->ensureCalculationEvent();
+    account->ensureCalculationEvent();
     ASSERT_NE(order->calculationEvent(), nullptr);
     ASSERT_NE(account->calculationEvent(), nullptr);
     OrderCalculationEvent::CalculationEvent* same = order->calculationEvent();
     prepareTableRow(*order); // again: the event and its connections stay
+    order->ensureCalculationEvent();
     EXPECT_EQ(order->calculationEvent(), same);
 
     Cpp::ConnectionScope scope;

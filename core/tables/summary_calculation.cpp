@@ -11,7 +11,8 @@ namespace zel {
 void TableCalculations::createOrUpdateSummaryRow(const char* offerID, OfferEntry& entry, bool fire)
 {
     if (entry.summary) {
-        calculateSummariesFields(offerID, entry, *entry.summary);
+        RefPtr<OfferRow> offer = m_offers.find(offerID);
+        calculateSummariesFields(offer.get(), entry, *entry.summary);
         if (fire)
             m_summary.fireRowChanged(entry.summary.get());
         return;
@@ -26,7 +27,7 @@ void TableCalculations::createOrUpdateSummaryRow(const char* offerID, OfferEntry
     record->DefaultSortOrder = static_cast<int32_t>(std::strtol(offerID, nullptr, 10));
     record->Instrument = instrument->symbol;
     RefPtr<SummariesRow> row(new SummariesRow(std::move(record), false), RefPtr<SummariesRow>::adopt);
-    calculateSummariesFields(offerID, entry, *row);
+    calculateSummariesFields(m_offers.find(offerID).get(), entry, *row);
     entry.summary = row;
     m_summary.add(row.get());
 }
@@ -43,15 +44,20 @@ void TableCalculations::removeOrUpdateSummaryRow(const char* offerID, OfferEntry
     m_summary.remove(row.get());
 }
 
-void TableCalculations::calculateSummariesFields(const char* offerID, OfferEntry& entry, SummariesRow& summary)
+void TableCalculations::updateSummaryRow(const OfferRow* offer, OfferEntry& entry)
+{
+    if (SummariesRow* summary = entry.summary.get()) {
+        calculateSummariesFields(offer, entry, *summary);
+        m_summary.fireRowChanged(summary);
+    }
+}
+
+void TableCalculations::calculateSummariesFields(const OfferRow* offer, OfferEntry& entry, SummariesRow& summary)
 {
     SummaryRecord& s = summary.record();
-    double bid = 0;
-    double ask = 0;
-    const bool priced = m_offers.visit(offerID, [&](OfferRow* offer) {
-        bid = cellValue(offer->record().Bid);
-        ask = cellValue(offer->record().Ask);
-    });
+    const bool priced = offer != nullptr;
+    const double bid = priced ? cellValue(offer->record().Bid) : 0;
+    const double ask = priced ? cellValue(offer->record().Ask) : 0;
     const SideTotals& buy = entry.buy;
     const SideTotals& sell = entry.sell;
     const double gross = buy.grossPL + sell.grossPL;

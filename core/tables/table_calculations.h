@@ -18,6 +18,7 @@
 // [Exceptions] Throws nothing of its own; a listener's exception stops at the table.
 
 #include <string>
+#include <vector>
 
 #include "core/tables/generic_table.h"
 #include "core/tables/instruments_table.h"
@@ -56,7 +57,7 @@ public:
     void rowDeleted(AccountRow* account) override;
     // Adds delta to the account's GrossPL total and recalculates its row (if it is
     // in the table), telling the account's listeners when fire is set.
-    void addAccountGross(const char* accountID, double delta, bool fire);
+    void addAccountGross(AccountEntry& account, double delta, bool fire);
     void calculateAccountsFields(AccountRow& account, double grossPL);
 
     // trades_calculation.cpp
@@ -66,6 +67,10 @@ public:
     // Close, PL and GrossPL from the offer's current price; the change of the
     // trade's GrossPL goes into its account and its Summary row.
     void calculateTradesFields(TradeRow& trade, bool fire);
+    // The same with the offer's row (null when it is not in the table), index entry
+    // and the trade's account entry already found: the tick's loop.
+    void calculateTradesFields(TradeRow& trade, bool fire, const OfferRow* offer, OfferEntry* entry,
+                               AccountEntry& account);
 
     // orders_calculation.cpp
     void rowAdded(OrderRow* order) override;
@@ -84,7 +89,9 @@ public:
     void createOrUpdateSummaryRow(const char* offerID, OfferEntry& entry, bool fire);
     // Removes the Summary row of an offer that has no open trade left.
     void removeOrUpdateSummaryRow(const char* offerID, OfferEntry& entry);
-    void calculateSummariesFields(const char* offerID, OfferEntry& entry, SummariesRow& summary);
+    void calculateSummariesFields(const OfferRow* offer, OfferEntry& entry, SummariesRow& summary);
+    // Recalculates the existing Summary row and tells its listeners.
+    void updateSummaryRow(const OfferRow* offer, OfferEntry& entry);
 
     TableIndexes& indexes() { return m_indexes; }
 
@@ -104,6 +111,9 @@ private:
     TradesTableT& m_trades;
     SummaryTableT& m_summary;
     TableIndexes m_indexes;
+    // A tick's recalculation: accounts to report once it is through.
+    bool m_inTick = false;
+    std::vector<AccountEntry*> m_tickAccounts;
 };
 
 // Stores a calculated number: the change bit says whether it differs from the value

@@ -215,7 +215,7 @@ TEST_F(Calculations, TradesAccountsAndSummaryHearOfATickBeforeOffers)
     accounts->subscribeUpdate(ZelTableUpdateType::Update, a.get());
     summary->subscribeUpdate(ZelTableUpdateType::Update, s.get());
     offers->update(offer("1", "EUR/USD", 1.2020, 1.2022, 0.0001).get());
-    const std::vector<std::string> expected{"accounts:changed:A1", "summary:changed:1", "trades:changed:T1",
+    const std::vector<std::string> expected{"trades:changed:T1", "accounts:changed:A1", "summary:changed:1",
                                             "offers:changed:1"};
     EXPECT_EQ(log, expected);
     offers->unsubscribeUpdate(ZelTableUpdateType::Update, o.get());

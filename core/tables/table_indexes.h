@@ -33,8 +33,19 @@ struct SideTotals {
     double grossPL = 0;       // the sum of their calculated GrossPL
 };
 
+struct AccountEntry {
+    double grossPL = 0;       // the sum of its trades' calculated GrossPL
+    RefPtr<AccountRow> row;   // the account's current row, null while it has none
+};
+
+// An open trade of an offer, with its account's entry at hand for the tick.
+struct TradeLink {
+    RefPtr<TradeRow> row;
+    AccountEntry* account;
+};
+
 struct OfferEntry {
-    std::vector<RefPtr<TradeRow>> trades;
+    std::vector<TradeLink> trades;
     std::vector<RefPtr<OrderRow>> orders;
     // Pip cost of the offer's last calculation; valid only when pipCostCalculated.
     bool pipCostCalculated = false;
@@ -44,10 +55,6 @@ struct OfferEntry {
     double commission = 0;    // of all open trades
     double rollover = 0;      // of all open trades
     RefPtr<SummariesRow> summary;
-};
-
-struct AccountEntry {
-    double grossPL = 0;       // the sum of its trades' calculated GrossPL
 };
 
 class TableIndexes {
@@ -84,10 +91,11 @@ public:
     std::unordered_map<const OrderRow*, int>& trailDistances() { return m_trailDistances; }
 
     // Bytes held per entry, for the memory figures of the benchmarks.
-    static constexpr size_t kBytesPerTradeEntry = sizeof(RefPtr<TradeRow>);
+    static constexpr size_t kBytesPerTradeEntry = sizeof(TradeLink);
 
 private:
     std::unordered_map<std::string, OfferEntry> m_offers;
+    // Node-based: entries keep their address, so trades hold pointers to them.
     std::unordered_map<std::string, AccountEntry> m_accounts;
     std::unordered_map<std::string, std::vector<RefPtr<OrderRow>>> m_ordersByTrade;
     std::unordered_map<std::string, std::vector<RefPtr<OrderRow>>> m_ordersByRequest;

@@ -92,7 +92,13 @@ private:
         if (table == nullptr)
             return;
         table->beginReload();
-        read();
+        // A parse that failed part way removes nothing: the answer was not whole.
+        try {
+            read();
+        } catch (...) {
+            table->abandonReload();
+            return;
+        }
         using Row = typename Table::RowType;
         if constexpr (std::is_same_v<Row, OrderRow>) {
             if (!account.empty()) {

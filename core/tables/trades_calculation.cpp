@@ -2,6 +2,7 @@
 // account (accounts_calculation.cpp) and its offer's Summary row
 // (summary_calculation.cpp) as the difference to its previous contribution.
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/tables/table_calculations.h"
@@ -57,7 +58,8 @@ void TableCalculations::attachTrade(TradeRow& trade)
     const Trade& t = trade.record();
     const char* offerID = t.OfferID.c_str();
     OfferEntry& entry = m_indexes.offer(offerID);
-    entry.trades.emplace_back(&trade);
+    AccountEntry& account = m_indexes.account(t.AccountID.c_str());
+    entry.trades.push_back(TradeLink{RefPtr<TradeRow>(&trade), &account});
     SideTotals& side = isBuy(t) ? entry.buy : entry.sell;
     side.count += 1;
     side.openRates += cellValue(t.OpenRate);
@@ -90,11 +92,23 @@ void TableCalculations::detachTrade(TradeRow& trade)
     entry.rollover -= cellValue(t.RolloverInterest);
     if (entry.buy.count + entry.sell.count == 0)
         entry.commission = entry.rollover = 0;
-    eraseRow(entry.trades, &trade);
-    addAccountGross(t.AccountID.c_str(), -gross, true);
+    auto link = std::find_if(entry.trades.begin(), entry.trades.end(),
+                             [&trade](const TradeLink& l) { return l.row.get() == &trade; });
+    if (link != entry.trades.end())
+        entry.trades.erase(link);
+    addAccountGross(m_indexes.account(t.AccountID.c_str()), -gross, true);
 }
 
 void TableCalculations::calculateTradesFields(TradeRow& trade, bool fire)
+{
+    const Trade& t = trade.record();
+    RefPtr<OfferRow> offer = m_offers.find(t.OfferID.c_str());
+    calculateTradesFields(trade, fire, offer.get(), m_indexes.findOffer(t.OfferID.c_str()),
+                          m_indexes.account(t.AccountID.c_str()));
+}
+
+void TableCalculations::calculateTradesFields(TradeRow& trade, bool fire, const OfferRow* offer, OfferEntry* entry,
+                                              AccountEntry& account)
 {
     Trade& t = trade.record();
     const double before = contribution(trade);
@@ -105,8 +119,7 @@ void TableCalculations::calculateTradesFields(TradeRow& trade, bool fire)
     double close = 0;
     double pips = 0;
     double gross = 0;
-    OfferEntry* entry = m_indexes.findOffer(t.OfferID.c_str());
-    m_offers.visit(t.OfferID.c_str(), [&](OfferRow* offer) {
+    if (offer != nullptr) {
         const Offer& o = offer->record();
         close = buy ? cellValue(o.Bid) : cellValue(o.Ask);
         haveClose = std::isfinite(close);
@@ -120,7 +133,7 @@ void TableCalculations::calculateTradesFields(TradeRow& trade, bool fire)
             gross = pips * cellValue(t.Amount) / entry->unitsPerPipCost;
             haveGross = std::isfinite(gross);
         }
-    });
+    }
     storeCalculated(trade, t.Close, TradeColumns::Close, close, haveClose);
     storeCalculated(trade, t.PL, TradeColumns::PL, pips, havePL);
     storeCalculated(trade, t.GrossPL, TradeColumns::GrossPL, gross, haveGross);
@@ -130,9 +143,15 @@ void TableCalculations::calculateTradesFields(TradeRow& trade, bool fire)
         SideTotals& side = buy ? entry->buy : entry->sell;
         side.grossPL += after - before;
     }
-    addAccountGross(t.AccountID.c_str(), after - before, true);
-    if (entry != nullptr && entry->summary)
-        createOrUpdateSummaryRow(t.OfferID.c_str(), *entry, true);
+    if (m_inTick) {
+        addAccountGross(account, after - before, false);
+        if (std::find(m_tickAccounts.begin(), m_tickAccounts.end(), &account) == m_tickAccounts.end())
+            m_tickAccounts.push_back(&account);
+    } else {
+        addAccountGross(account, after - before, true);
+        if (entry != nullptr)
+            updateSummaryRow(offer, *entry);
+    }
     if (fire)
         m_trades.fireRowChanged(&trade);
 }
