@@ -251,9 +251,7 @@ TEST_F(PelloraCliAgainstDealer, ARefusedLoginExitsOneWithTheServersText) {
     expectOneLineError(pellora({"--connection", "Nope", "accounts"}), 1, "Unknown connection 'Nope'.");
 }
 
-// The cases below need a login that reaches Connected; they are switched on
-// with it (drop the DISABLED_ prefix).
-TEST_F(PelloraCliAgainstDealer, DISABLED_StatusAndTablesMatchTheDemoWorld) {
+TEST_F(PelloraCliAgainstDealer, StatusAndTablesMatchTheDemoWorld) {
     Result status = pellora({"--json", "status"});
     ASSERT_EQ(status.exitCode, 0) << status.err;
     EXPECT_EQ(rows(status).at(0)["status"], "Connected");
@@ -294,7 +292,7 @@ TEST_F(PelloraCliAgainstDealer, DISABLED_StatusAndTablesMatchTheDemoWorld) {
     EXPECT_EQ(rows(customer).at(0)["oco"], "no");
 }
 
-TEST_F(PelloraCliAgainstDealer, DISABLED_UnknownSymbolsAreRefused) {
+TEST_F(PelloraCliAgainstDealer, UnknownSymbolsAreRefused) {
     expectOneLineError(pellora({"buy", "XXX/YYY", "1000"}), 1, "unknown symbol 'XXX/YYY'");
     expectOneLineError(pellora({"offers", "--symbol", "XXX/YYY"}), 1, "unknown symbol 'XXX/YYY'");
     expectOneLineError(pellora({"rules", "--symbol", "XXX/YYY"}), 1, "unknown symbol 'XXX/YYY'");
@@ -303,7 +301,7 @@ TEST_F(PelloraCliAgainstDealer, DISABLED_UnknownSymbolsAreRefused) {
     EXPECT_EQ(h.out, "");
 }
 
-TEST_F(PelloraCliAgainstDealer, DISABLED_BuyThenCloseLeavesAClosedTrade) {
+TEST_F(PelloraCliAgainstDealer, BuyThenCloseLeavesAClosedTrade) {
     Result buy = pellora({"--json", "buy", "EUR/USD", "1000", "--account", "01002"});
     ASSERT_EQ(buy.exitCode, 0) << buy.err;
     const std::string order = rows(buy).at(0)["order"];

@@ -30,8 +30,9 @@ public:
 
 IUserSessionFactory& IUserSessionFactory::transport()
 {
-    static TransportSessionFactory factory;
-    return factory;
+    // Never destroyed: a login worker may still use it while the process exits.
+    static TransportSessionFactory* const factory = new TransportSessionFactory;
+    return *factory;
 }
 
 } // namespace zel

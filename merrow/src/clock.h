@@ -18,14 +18,15 @@ public:
     virtual TimePoint now() const = 0;
 };
 
-// The process's steady clock; the one instance lives for the whole process.
+// The process's steady clock; the one instance lives for the whole process. It is
+// never destroyed: I/O threads may still read it while the process runs its exit.
 class SteadyClock final : public Clock {
 public:
     TimePoint now() const override { return std::chrono::steady_clock::now(); }
     static const SteadyClock& instance()
     {
-        static const SteadyClock clock;
-        return clock;
+        static const SteadyClock* const clock = new SteadyClock;
+        return *clock;
     }
 };
 
