@@ -129,6 +129,7 @@ public:
     IZelSession* operator->() const { return m_session; }
     IZelSession* get() const { return m_session; }
 
+    // [doc login]
     // Logs in and waits (at most 30 s) for Connected, or says why not.
     bool login(const Settings& s) {
         std::printf("logging in to %s as %s\n", s.url.c_str(), s.user.c_str());
@@ -142,6 +143,7 @@ public:
         if (!m_connected) std::fprintf(stderr, "login failed: %s\n", m_shared->loginError.c_str());
         return m_connected;
     }
+    // [doc end]
 
     // Sends the request and waits (at most 30 s) for its answer: the response with
     // a reference for the caller, or null after printing why.
