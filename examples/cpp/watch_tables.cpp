@@ -2,7 +2,6 @@
 // account's equity follow the market. Opens a trade first when there is none.
 //   watch_tables [URL [SECONDS]]   (PELLORA_URL, PELLORA_USER, PELLORA_PASSWORD, PELLORA_CONNECTION)
 // Exits 0 when the profit and loss moved while it watched.
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,43 +14,39 @@
 
 namespace {
 
-// Hears every change of the Trades table.
+// Hears every change of the Trades table, or of the Accounts table.
 // [Threading] Runs on the SDK's thread that applies table changes, while the
-// trade's row is locked: it only reads and prints, and reads the Accounts table
-// (reading another table is allowed there).
-class TradeWatcher : public TThreadSafeAddRefImpl<IZelTableListener> {
+// changed row is locked: it only reads the row, prints and records. A price
+// change recalculates the trades first, then their accounts.
+class Watcher : public TThreadSafeAddRefImpl<IZelTableListener> {
 public:
-    explicit TradeWatcher(IZelAccountsTable* accounts) : m_accounts(accounts) { m_accounts->addRef(); }
+    explicit Watcher(bool accounts) : m_accounts(accounts) {}
     void onAdded(const char* id, IZelRow* row) override { show("opened", id, row); }
     void onChanged(const char* id, IZelRow* row) override { show("changed", id, row); }
-    void onDeleted(const char* id, IZelRow*) override { std::printf("trade %s closed\n", id); }
+    void onDeleted(const char* id, IZelRow*) override { std::printf("row %s deleted\n", id); }
     void onStatusChanged(ZelTableStatus) override {}
     void onEachRow(const char* id, IZelRow* row) override { show("open", id, row); }
 
-    // How many different profit-and-loss values were seen.
+    // How many different profit-and-loss values of trades were seen.
     size_t distinctPL() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_pls.size();
     }
 
 private:
-    ~TradeWatcher() override { m_accounts->release(); }
-
     void show(const char* what, const char* id, IZelRow* row) {
-        auto* trade = static_cast<IZelTradeTableRow*>(row);
-        double equity = 0;
-        IZelAccountTableRow* account = nullptr;
-        if (m_accounts->findRow(trade->getAccountID(), account)) {
-            equity = account->getEquity();
-            account->release();
+        if (m_accounts) {
+            auto* account = static_cast<IZelAccountTableRow*>(row);
+            std::printf("account %s: equity %.2f\n", id, account->getEquity());
+            return;
         }
-        std::printf("trade %s %s: close %.5f  P/L %.2f  equity of %s %.2f\n", id, what, trade->getClose(),
-                    trade->getGrossPL(), trade->getAccountID(), equity);
+        auto* trade = static_cast<IZelTradeTableRow*>(row);
+        std::printf("trade %s %s: close %.5f  P/L %.2f\n", id, what, trade->getClose(), trade->getGrossPL());
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pls.insert(trade->getGrossPL());
     }
 
-    IZelAccountsTable* m_accounts;
+    const bool m_accounts;
     std::mutex m_mutex;
     std::set<double> m_pls;
 };
@@ -118,7 +113,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    auto* watcher = new TradeWatcher(accounts);
+    auto* equity = new Watcher(true);
+    accounts->subscribeUpdate(ZelTableUpdateType::Update, equity);
+    auto* watcher = new Watcher(false);
     trades->subscribeUpdate(ZelTableUpdateType::Insert, watcher);
     trades->subscribeUpdate(ZelTableUpdateType::Update, watcher);
     trades->subscribeUpdate(ZelTableUpdateType::Delete, watcher);
@@ -137,6 +134,8 @@ int main(int argc, char** argv) {
     trades->unsubscribeUpdate(ZelTableUpdateType::Insert, watcher);
     trades->unsubscribeUpdate(ZelTableUpdateType::Update, watcher);
     trades->unsubscribeUpdate(ZelTableUpdateType::Delete, watcher);
+    accounts->unsubscribeUpdate(ZelTableUpdateType::Update, equity);
+    equity->release();
     watcher->release();
     trades->release();
     accounts->release();

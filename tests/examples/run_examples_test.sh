@@ -46,6 +46,7 @@ grep -Eq "^01001 +[^ ]+ +50000\.00$" <<<"$out" || fail "list_accounts did not li
 run watch_tables "$url" 20
 [ $rc = 0 ] || fail "watch_tables exited $rc"
 grep -q "^trade [0-9]* opened: " <<<"$out" || fail "watch_tables did not see its trade open in the live table"
+grep -q "^account [0-9]*: equity " <<<"$out" || fail "watch_tables saw no change of the equity"
 [ "$(grep -c "^trade [0-9]* changed: " <<<"$out")" -ge 1 ] || fail "watch_tables saw no change of the trade"
 
 run place_order "$url" EUR/USD
