@@ -133,7 +133,10 @@ public:
     // Logs in and waits (at most 30 s) for Connected, or says why not.
     bool login(const Settings& s) {
         std::printf("logging in to %s as %s\n", s.url.c_str(), s.user.c_str());
-        m_session->login(s.user.c_str(), s.password.c_str(), s.url.c_str(), s.connection.c_str());
+        if (m_session->login(s.user.c_str(), s.password.c_str(), s.url.c_str(), s.connection.c_str()) == 0) {
+            std::fprintf(stderr, "login failed: the session could not start it\n");
+            return false;
+        }
         std::unique_lock<std::mutex> lock(m_shared->mutex);
         m_shared->changed.wait_for(lock, std::chrono::seconds(30), [&] {
             return m_shared->status == IZelSessionStatus::Connected ||

@@ -9,7 +9,9 @@ int main(int argc, char** argv) {
     example::Session session;
     if (!session.login(example::settingsFrom(argc, argv))) return 1;
 
+    // Both factories are null once the connection is gone.
     IZelRequestFactory* factory = session->getRequestFactory();
+    if (!factory) return 1;
     IZelRequest* request = factory->createRefreshTableRequest(ZelTable::Accounts);
     IZelResponse* response = session.call(request);
     if (request) request->release();
@@ -17,7 +19,7 @@ int main(int argc, char** argv) {
     if (!response) return 1;
 
     IZelResponseReaderFactory* readers = session->getResponseReaderFactory();
-    IZelAccountsTableResponseReader* accounts = readers->createAccountsTableReader(response);
+    IZelAccountsTableResponseReader* accounts = readers ? readers->createAccountsTableReader(response) : nullptr;
     const int count = accounts ? accounts->size() : 0;
     std::printf("%-10s %-12s %14s\n", "account", "kind", "balance");
     for (int i = 0; i < count; ++i) {
@@ -27,7 +29,7 @@ int main(int argc, char** argv) {
         row->release();
     }
     if (accounts) accounts->release();
-    readers->release();
+    if (readers) readers->release();
     response->release();
     return count > 0 ? 0 : 1;
 }

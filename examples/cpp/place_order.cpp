@@ -13,7 +13,8 @@ namespace {
 
 // The whole table as the server has it now: a response with a reference, or null.
 IZelResponse* fetchTable(example::Session& session, ZelTable table) {
-    IZelRequestFactory* factory = session->getRequestFactory();
+    IZelRequestFactory* factory = session->getRequestFactory();  // null once the connection is gone
+    if (!factory) return nullptr;
     IZelRequest* request = factory->createRefreshTableRequest(table);
     IZelResponse* response = session.call(request);
     if (request) request->release();
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     example::Session session;
     if (!session.login(example::settingsFrom(argc, argv))) return 1;
     IZelResponseReaderFactory* readers = session->getResponseReaderFactory();
+    if (!readers) return 1;
 
     // The offer of the symbol and the first account.
     std::string offerID, accountID;
@@ -64,7 +66,13 @@ int main(int argc, char** argv) {
     // A buy closes at the bid: the stop 50 points below it, the limit 50 above.
     const double stop = bid - 50 * point, limit = bid + 50 * point;
     IZelRequestFactory* factory = session->getRequestFactory();
-    IZelValueMap* map = factory->createValueMap();
+    IZelValueMap* map = factory ? factory->createValueMap() : nullptr;
+    if (!map) {
+        std::fprintf(stderr, "the session takes no orders now\n");
+        if (factory) factory->release();
+        readers->release();
+        return 1;
+    }
     map->setString(ZelRequestParamsEnum::Command, "CreateOrder");
     map->setString(ZelRequestParamsEnum::OrderType, "OM");
     map->setString(ZelRequestParamsEnum::AccountID, accountID.c_str());

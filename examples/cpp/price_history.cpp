@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     example::Session session;
     if (!session.login(example::settingsFrom(argc, argv))) return 1;
 
-    IZelRequestFactory* factory = session->getRequestFactory();
+    IZelRequestFactory* factory = session->getRequestFactory();  // null once the connection is gone
+    if (!factory) return 1;
     IZelTimeframeCollection* timeframes = factory->getTimeFrameCollection();
     IZelTimeframe* m1 = timeframes ? timeframes->get("m1") : nullptr;
     IZelRequest* request = factory->createMarketDataSnapshotRequestInstrument(symbol.c_str(), m1, 300);
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
     if (!response) return 1;
 
     IZelResponseReaderFactory* readers = session->getResponseReaderFactory();
-    IZelMarketDataSnapshotResponseReader* bars = readers->createMarketDataSnapshotReader(response);
+    IZelMarketDataSnapshotResponseReader* bars = readers ? readers->createMarketDataSnapshotReader(response) : nullptr;
     const int count = bars ? bars->size() : 0;
     std::printf("time,bid_open,bid_high,bid_low,bid_close,ask_open,ask_high,ask_low,ask_close,volume\n");
     for (int i = 0; i < count; ++i)
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
                     bars->getAskHigh(i), bars->getAskLow(i), bars->getAskClose(i), bars->getVolume(i));
     std::fprintf(stderr, "%d bars of %s\n", count, symbol.c_str());
     if (bars) bars->release();
-    readers->release();
+    if (readers) readers->release();
     response->release();
     return count > 0 ? 0 : 1;
 }

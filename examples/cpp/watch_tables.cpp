@@ -75,8 +75,12 @@ bool openTrade(example::Session& session, IZelOffersTable* offers, IZelAccountsT
         account->release();
     }
     if (offerID.empty() || accountID.empty()) return false;
-    IZelRequestFactory* factory = session->getRequestFactory();
-    IZelValueMap* map = factory->createValueMap();
+    IZelRequestFactory* factory = session->getRequestFactory();  // null once the connection is gone
+    IZelValueMap* map = factory ? factory->createValueMap() : nullptr;
+    if (!map) {
+        if (factory) factory->release();
+        return false;
+    }
     map->setString(ZelRequestParamsEnum::Command, "CreateOrder");
     map->setString(ZelRequestParamsEnum::OrderType, "OM");
     map->setString(ZelRequestParamsEnum::AccountID, accountID.c_str());
@@ -100,6 +104,7 @@ int main(int argc, char** argv) {
     if (!session.login(example::settingsFrom(argc, argv))) return 1;
 
     IZelTableManager* manager = session->getTableManager();
+    if (!manager) return 1;
     auto* offers = static_cast<IZelOffersTable*>(manager->getTable(ZelTable::Offers));
     auto* accounts = static_cast<IZelAccountsTable*>(manager->getTable(ZelTable::Accounts));
     auto* trades = static_cast<IZelTradesTable*>(manager->getTable(ZelTable::Trades));
