@@ -278,15 +278,35 @@ private:
         fail(kExitUsage, fmt::format("order {} opened no trade within {:g} s", orderID, m_o.timeout));
     }
 
-    // Profit or loss of the trade at the current price, in the quote currency.
-    double profit(const TradeInfo& t, const Price& p) const {
-        const double close = t.buy ? p.bid : p.ask;
-        return (t.buy ? close - t.open : t.open - close) * t.amount;
-    }
-
     std::string quoteCurrency() const {
         const size_t slash = m_o.symbol.find('/');
         return slash == std::string::npos ? "" : m_o.symbol.substr(slash + 1);
+    }
+
+    // The trade's close price and profit and loss and the account's equity as the
+    // live tables calculate them on every tick; found is false until the rows are in.
+    struct LiveFigures {
+        bool found = false;
+        double close = 0, pl = 0, equity = 0;
+    };
+    LiveFigures liveFigures(const TradeInfo& t) {
+        LiveFigures v;
+        Ref<IZelTableManager> m = m_client.tableManager();
+        if (!m) return v;
+        auto trades = Ref<IZelTable>::adopt(m->getTable(ZelTable::Trades));
+        auto accounts = Ref<IZelTable>::adopt(m->getTable(ZelTable::Accounts));
+        if (!trades || !accounts) return v;
+        IZelTradeTableRow* tr = nullptr;
+        if (!static_cast<IZelTradesTable*>(trades.get())->findRow(t.id.c_str(), tr)) return v;
+        auto tradeRow = Ref<IZelTradeTableRow>::adopt(tr);
+        IZelAccountTableRow* ar = nullptr;
+        if (!static_cast<IZelAccountsTable*>(accounts.get())->findRow(m_account.c_str(), ar)) return v;
+        auto accountRow = Ref<IZelAccountTableRow>::adopt(ar);
+        v.found = true;
+        v.close = tradeRow->getClose();
+        v.pl = tradeRow->getGrossPL();
+        v.equity = accountRow->getEquity();
+        return v;
     }
 
     void followTrade(const TradeInfo& trade) {
@@ -294,12 +314,17 @@ private:
                             trade.id, m_account, m_o.liveSeconds));
         live(m_ticks, [&](bool first) {
             const Price p = price();
-            const double pl = profit(trade, p);
+            const LiveFigures f = liveFigures(trade);
             Table t({"trade", "symbol", "side", "amount", "open", "close", "pl", "equity"});
-            t.addRow({Table::text(trade.id), Table::text(m_o.symbol), Table::text(trade.buy ? "B" : "S"),
-                      Table::integer(trade.amount), Table::number(trade.open, p.digits),
-                      Table::number(trade.buy ? p.bid : p.ask, p.digits), Table::number(pl, 2),
-                      Table::number(m_balanceBefore + pl, 2)});
+            if (f.found) {
+                t.addRow({Table::text(trade.id), Table::text(m_o.symbol), Table::text(trade.buy ? "B" : "S"),
+                          Table::integer(trade.amount), Table::number(trade.open, p.digits),
+                          Table::number(f.close, p.digits), Table::number(f.pl, 2), Table::number(f.equity, 2)});
+            } else {
+                t.addRow({Table::text(trade.id), Table::text(m_o.symbol), Table::text(trade.buy ? "B" : "S"),
+                          Table::integer(trade.amount), Table::number(trade.open, p.digits), Table::text("-"),
+                          Table::text("-"), Table::text("-")});
+            }
             return render(t, first);
         });
     }
@@ -454,6 +479,8 @@ int main(int argc, char** argv) {
 
     auto client = std::make_unique<Client>(settings, std::chrono::milliseconds(static_cast<long long>(o.timeout * 1000)),
                                            false);
+    // The live tables calculate the trade's profit and loss and the account's equity.
+    client->setTableManagerMode(ZelTableManagerMode::TableManagerAndReaders);
     Failure failure;
     std::cout << "pellora demo: logging in to " << settings.url << " as " << settings.user << std::endl;
     if (!client->login(failure)) return report(failure);

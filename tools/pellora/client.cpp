@@ -170,7 +170,7 @@ bool Client::login(Failure& failure) {
         return false;
     }
     m_state->session = m_session.get();
-    m_session->useTableManager(ZelTableManagerMode::NoTableManager);
+    m_session->useTableManager(m_tableManagerMode);
     m_statusListener = Ref<IZelSessionStatus>::adopt(new StatusListener(m_state));
     m_responseListener = Ref<IZelResponseListener>::adopt(new ResponseListener(m_state));
     m_session->subscribeSessionStatus(m_statusListener.get());
@@ -232,6 +232,10 @@ Ref<IZelRequestFactory> Client::requestFactory() const {
 Ref<IZelResponseReaderFactory> Client::readerFactory() const {
     return m_session ? Ref<IZelResponseReaderFactory>::adopt(m_session->getResponseReaderFactory())
                      : Ref<IZelResponseReaderFactory>();
+}
+
+Ref<IZelTableManager> Client::tableManager() const {
+    return m_session ? Ref<IZelTableManager>::adopt(m_session->getTableManager()) : Ref<IZelTableManager>();
 }
 
 bool Client::call(IZelRequest* request, Ref<IZelResponse>& response, Failure& failure,

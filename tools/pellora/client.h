@@ -88,6 +88,10 @@ public:
     IZelSession* session() const { return m_session.get(); }
     Ref<IZelRequestFactory> requestFactory() const;
     Ref<IZelResponseReaderFactory> readerFactory() const;
+    // The live tables: the mode is set before login (none by default: the tool's
+    // commands read answers); the manager is null without one or before Connected.
+    void setTableManagerMode(ZelTableManagerMode mode) { m_tableManagerMode = mode; }
+    Ref<IZelTableManager> tableManager() const;
     const ConnectionSettings& settings() const { return m_settings; }
     double timeoutSeconds() const { return std::chrono::duration<double>(m_timeout).count(); }
 
@@ -101,6 +105,7 @@ private:
     Ref<IZelSessionStatus> m_statusListener;
     Ref<IZelResponseListener> m_responseListener;
     bool m_connected = false;
+    ZelTableManagerMode m_tableManagerMode = ZelTableManagerMode::NoTableManager;
 };
 
 // Sorts a login failure text: the transport's "cannot reach" and certificate
