@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -90,6 +91,24 @@ TEST_F(Lifecycle, ManyCyclesLeaveNoThreadOrDescriptorBehind)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_LE(entries("/proc/self/task"), threads);
     EXPECT_LE(entries("/proc/self/fd"), fds);
+}
+
+} // namespace
+} // namespace login_e2e
+
+namespace login_e2e {
+namespace {
+
+TEST_F(Lifecycle, DemoPriceResumesItsPriceConnectionAlone)
+{
+    ASSERT_TRUE(loginAndWait("demo", "demo", "DemoPrice")) << ::testing::PrintToString(status->failures());
+    ASSERT_EQ(dealer->cutPrices("demo"), 1u);
+    ASSERT_TRUE(status->waitFor(S::Connected, 2)) << ::testing::PrintToString(status->statuses());
+    EXPECT_EQ(status->statuses(),
+              (std::vector<int>{S::Connecting, S::Connected, S::PriceSessionReconnecting, S::Connected}));
+    // Prices flow again on the resumed price connection.
+    ASSERT_TRUE(dealer->setPrice("1", 1.2345).isOk());
+    EXPECT_TRUE(responses->waitUpdates(1));
 }
 
 } // namespace
