@@ -101,11 +101,25 @@ public:
         m_failed.emplace_back(id, error ? error : "");
         m_changed.notify_all();
     }
-    void onTablesUpdates(IZelResponse*) override
+    void onTablesUpdates(IZelResponse* response) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_updates;
+        if (keepUpdates && response) {
+            response->addRef();
+            m_kept.push_back(response);
+        }
         m_changed.notify_all();
+    }
+    // Set before the updates come to keep them (updates()).
+    bool keepUpdates = false;
+    // The kept updates, each with a reference for the caller.
+    std::vector<IZelResponse*> updates()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (IZelResponse* r : m_kept)
+            r->addRef();
+        return m_kept;
     }
     // The response of a request (a reference for the caller), null when it failed
     // or did not come.
@@ -161,6 +175,8 @@ protected:
     {
         for (auto& c : m_completed)
             c.second->release();
+        for (IZelResponse* r : m_kept)
+            r->release();
     }
 
 private:
@@ -169,6 +185,7 @@ private:
     std::vector<std::pair<std::string, IZelResponse*>> m_completed;
     std::vector<std::pair<std::string, std::string>> m_failed;
     int m_updates = 0;
+    std::vector<IZelResponse*> m_kept;
 };
 
 // A reference held and given back at the end of scope.

@@ -262,3 +262,85 @@ TEST_F(Login, DemoRTMPLoadsPropertiesAndInstrumentsOverXml)
 
 } // namespace
 } // namespace login_e2e
+
+namespace login_e2e {
+namespace {
+
+// A UTC date serial of the dealer's clock.
+double serialOf(int64_t unixMs)
+{
+    return static_cast<double>(unixMs) / 86400000.0 + 25569.0;
+}
+
+TEST_F(Login, DemoRTMPGetsLevel2PricesWithTheirTimesAndRejectsOrdersAndHistory)
+{
+    newSession();
+    responses->keepUpdates = true;
+    ASSERT_TRUE(loginAndWait("demo", "demo", "DemoRTMP")) << ::testing::PrintToString(status->failures());
+    Held<IZelResponseReaderFactory> readers(session->getResponseReaderFactory());
+    ASSERT_TRUE(readers);
+
+    // A price set at the dealer arrives as a level-2 snapshot, stamped with its clock.
+    ASSERT_TRUE(dealer->stepClock(61000).isOk());
+    const double now = serialOf(dealer->now());
+    ASSERT_TRUE(dealer->setPrice("1", 1.2345).isOk());
+    bool seen = false;
+    for (int tries = 0; !seen && tries < 50; ++tries) {
+        ASSERT_TRUE(responses->waitUpdates(tries + 1));
+        for (IZelResponse* update : responses->updates()) {
+            Held<IZelResponse> held(update);
+            Held<IZelOffersTableResponseReader> offers(readers->createOffersTableReader(update));
+            for (int i = 0; offers && i < offers->size(); ++i) {
+                Held<IZelOfferRow> row(offers->getRow(i));
+                if (!row || std::string(row->getOfferID()) != "1" || row->getBid() != 1.2345)
+                    continue;
+                seen = true;
+                EXPECT_GT(row->getAsk(), row->getBid());
+                EXPECT_NE(row->getTime(), 0.0);
+                // Quote times travel as whole seconds.
+                EXPECT_NEAR(row->getTime(), now, 1.0 / 86400) << "the dealer's clock";
+            }
+        }
+    }
+    EXPECT_TRUE(seen) << "no level-2 price of offer 1 at 1.2345";
+
+    // RTMP trades nothing and has no history: the factory makes neither, and the
+    // dealer refuses them when they come anyway (built by a DAS session's factory).
+    Held<IZelRequestFactory> rtmp(session->getRequestFactory());
+    ASSERT_TRUE(rtmp);
+    EXPECT_EQ(rtmp->createValueMap(), nullptr);
+    Held<IZelSession> das(CZelTransport::createSession());
+    Held<StatusLog> dasStatus(new StatusLog());
+    das->subscribeSessionStatus(dasStatus.get());
+    ASSERT_NE(das->login("demo", "demo", url.c_str(), "Demo"), 0);
+    ASSERT_TRUE(dasStatus->waitFor(S::Connected)) << ::testing::PrintToString(dasStatus->failures());
+    Held<IZelRequestFactory> factory(das->getRequestFactory());
+    ASSERT_TRUE(factory);
+
+    Held<IZelValueMap> map(factory->createValueMap());
+    ASSERT_TRUE(map);
+    map->setString(ZelRequestParamsEnum::Command, "CreateOrder");
+    map->setString(ZelRequestParamsEnum::OrderType, "OM");
+    map->setString(ZelRequestParamsEnum::AccountID, "01001");
+    map->setString(ZelRequestParamsEnum::OfferID, "1");
+    map->setString(ZelRequestParamsEnum::BuySell, "B");
+    map->setInt(ZelRequestParamsEnum::Amount, 1000);
+    const std::string order = send(factory->createOrderRequest(map.get()));
+    ASSERT_FALSE(order.empty()) << factory->getLastError();
+    // The failure carries the dealer's reason in the error-description form.
+    EXPECT_EQ(responses->waitFailed(order), "Desc=This session takes no DAS requests.");
+
+    Held<IZelTimeframeCollection> frames(factory->getTimeFrameCollection());
+    Held<IZelTimeframe> m1(frames->get("m1"));
+    ASSERT_TRUE(m1);
+    EXPECT_EQ(rtmp->createMarketDataSnapshotRequestInstrument("EUR/USD", m1.get(), 10), nullptr);
+    const std::string history = send(factory->createMarketDataSnapshotRequestInstrument("EUR/USD", m1.get(), 10));
+    ASSERT_FALSE(history.empty());
+    EXPECT_EQ(responses->waitFailed(history), "Desc=Price history is not offered over RTMP.");
+    EXPECT_EQ(responses->failedCount(order) + responses->failedCount(history), 2u) << "one failure each";
+    das->logout();
+    session->logout();
+}
+
+} // namespace
+} // namespace login_e2e

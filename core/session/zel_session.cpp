@@ -189,6 +189,12 @@ IZelResponseReaderFactory* CZelSession::getResponseReaderFactory()
     return m_provider ? m_provider->getResponseReaderFactory() : nullptr;
 }
 
+IZelResponseReaderFactory* CZelSession::updatesReaderFactory()
+{
+    LockGuard<Mutex> lock(m_deskMutex);
+    return m_provider ? m_provider->getResponseReaderFactory() : nullptr;
+}
+
 void CZelSession::sendRequest(IZelRequest* request)
 {
     if (!request || m_communicator->getStatus() != Status::Connected || !hasProtocolProvider())

@@ -62,6 +62,9 @@ public:
 
     // Internal operations.
     void setServerTime(double serial);
+    // The provider's reader factory whatever the status, with a reference, or null:
+    // updates resent while the session reconnects must still reach the live tables.
+    IZelResponseReaderFactory* updatesReaderFactory();
     // Internal listeners that must see every message before the application's.
     void subscribeMessageListenerAsFirst(IZelResponseListener* listener);
     ServerCommunicator& communicator() { return *m_communicator; }

@@ -252,14 +252,18 @@ void TablesManager::processTablesUpdates(IZelResponse* response)
     std::shared_ptr<LiveTables> t = tables();
     if (session == nullptr || !t || response == nullptr)
         return;
-    RefPtr<IZelResponseReaderFactory> factory(session->getResponseReaderFactory(), RefPtr<IZelResponseReaderFactory>::adopt);
+    // Updates the server resends after a cut arrive before the session is Connected
+    // again, when the public factory is withheld: they must not be lost.
+    auto* zel = dynamic_cast<CZelSession*>(session);
+    RefPtr<IZelResponseReaderFactory> factory(zel ? zel->updatesReaderFactory() : session->getResponseReaderFactory(),
+                                              RefPtr<IZelResponseReaderFactory>::adopt);
     if (!factory)
         return;
     RefPtr<IZelTablesUpdatesReader> reader(factory->createTablesUpdatesReader(response),
                                            RefPtr<IZelTablesUpdatesReader>::adopt);
     if (!reader)
         return;
-    if (auto* zel = dynamic_cast<CZelSession*>(session))
+    if (zel)
         zel->setServerTime(reader->getServerTime());
     const int n = reader->size();
     for (int i = 0; i < n; ++i) {

@@ -39,6 +39,7 @@ std::string runControlCommand(Dealer& d, const std::string& rawLine) {
     const std::string target = a == "all" ? std::string() : a;
     auto needTarget = [&]() { return a.empty(); };
     if (cmd == "cut") return counted(d.cut(target));
+    if (cmd == "cut-prices") return counted(d.cutPrices(target));
     if (cmd == "shutdown-notice") return counted(d.shutdownNotice(target));
     if (cmd == "logout" || cmd == "expire" || cmd == "relogin") {
         if (needTarget()) return "error " + cmd + " needs a user, a session ID or 'all'";

@@ -1,6 +1,7 @@
 #pragma once
 // The control commands of a running dealer, one per line, one answer per line:
 //   cut [TARGET]            drop connections without a Logout (clients resume)
+//   cut-prices [TARGET]     the same for price-terminal sessions only
 //   logout TARGET           end sessions with the normal reason
 //   expire TARGET           end sessions as expired
 //   shutdown-notice [TARGET]

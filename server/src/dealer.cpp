@@ -938,6 +938,16 @@ size_t Dealer::cut(const std::string& target) {
     return list.size();
 }
 
+size_t Dealer::cutPrices(const std::string& target) {
+    size_t n = 0;
+    for (auto& s : targets(target))
+        if (auto ctx = contextOf(s); ctx && ctx->terminal) {
+            s->cut();
+            ++n;
+        }
+    return n;
+}
+
 size_t Dealer::closeTargets(const std::string& target, merrow::CloseReason reason, const std::string& text) {
     auto list = targets(target);
     for (auto& s : list) s->close(reason, text);

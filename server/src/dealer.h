@@ -89,6 +89,8 @@ public:
 
     // ---- Control. Targets name a user or a session ID; "" means every session.
     size_t cut(const std::string& target);
+    // Cuts only the price-terminal sessions among the targets (a user's price feed).
+    size_t cutPrices(const std::string& target);
     size_t logout(const std::string& target);
     size_t expire(const std::string& target);
     size_t shutdownNotice(const std::string& target);

@@ -98,6 +98,23 @@ TEST_F(ControlTest, CutConnectionsResume) {
     EXPECT_EQ(dealer->cut("nobody"), 0u);
 }
 
+TEST_F(ControlTest, CutPricesCutsOnlyPriceTerminalSessions) {
+    LoginArgs args;
+    args.connection = "DemoPrice";
+    auto trade = loggedIn(args);
+    Client price(url);
+    ASSERT_EQ(price.loginBySession("PriceDemo", trade->session()->getSessionID(), "PriceSession", 1001), "");
+    auto plain = loggedIn();
+    // Both of demo's trade sessions and its price session are targets; one is cut.
+    EXPECT_EQ(dealer->cutPrices("demo"), 1u);
+    EXPECT_EQ(runControlCommand(*dealer, "cut-prices nobody"), "ok 0");
+    // The price session comes back and takes prices again; the trade sessions answer.
+    ASSERT_TRUE(dealer->stepClock(2000).isOk());
+    EXPECT_TRUE(price.messages().waitFor([](const Got& g) { return g.type == Fx::MSGTYPE_DASMESSAGE; }));
+    EXPECT_EQ(at(lines(trade->command(5))[1], 0), "01001");
+    EXPECT_EQ(at(lines(plain->command(5))[1], 0), "01001");
+}
+
 TEST_F(ControlTest, StoppedPricesDoNotMoveAndStatsCount) {
     auto c = loggedIn();
     dealer->stopPrices();
