@@ -281,7 +281,9 @@ struct Trader {
 
     Pushed orderRow(const std::string& orderID, ZelTableUpdateType type)
     {
-        return rec->waitRow([&](const Pushed& p) { return p.table == ZelTable::Orders && p.id == orderID && p.type == type; });
+        return rec->waitRow([&](const Pushed& p) {
+            return p.table == ZelTable::Orders && p.id == orderID && p.type == type;
+        });
     }
     // The trade of that amount opened on an account.
     Pushed tradeOpened(const std::string& account, int amount = 1000)
@@ -479,6 +481,25 @@ TEST_F(Orders, EditAndDeleteAnEntryOrder)
     ASSERT_EQ(changed.id, entry);
     EXPECT_NEAR(changed.rate, kBid + 40 * kPip, 1e-9);
 
+    // The order's last update, asked for by its ID.
+    {
+        Held<IZelValueMap> m(a->map({{P::Command, "GetLastOrderUpdate"}, {P::LookupKey, "OrderID"},
+                                     {P::LookupValue, entry}, {P::AccountName, "01001"}}));
+        Held<IZelRequest> request(a->factory->createOrderRequest(m.get()));
+        ASSERT_TRUE(request) << a->factory->getLastError();
+        const std::string id = request->getRequestID();
+        a->session->sendRequest(request.get());
+        Held<IZelResponse> answer(a->rec->waitCompleted(id));
+        ASSERT_TRUE(answer) << a->rec->waitFailed(id);
+        Held<IZelLastOrderUpdateResponseReader> last(a->readers->createLastOrderUpdateResponseReader(answer.get()));
+        ASSERT_TRUE(last);
+        Held<IZelOrderRow> row(last->getOrder());
+        ASSERT_TRUE(row);
+        EXPECT_EQ(last->getUpdateType(), ZelTableUpdateType::Update);
+        EXPECT_STREQ(row->getOrderID(), entry.c_str());
+        EXPECT_EQ(row->getAmount(), 3000);
+    }
+
     const std::string deleted = a->send({{P::Command, "DeleteOrder"}, {P::OrderID, entry}});
     ASSERT_NE(deleted.rfind("!", 0), 0u) << deleted;
     EXPECT_EQ(a->orderRow(entry, ZelTableUpdateType::Delete).id, entry);
@@ -552,8 +573,9 @@ TEST_F(Orders, GroupJoinAndLeave)
     auto member = [&](const std::string& id) {
         return a->map({{P::AccountID, "01001"}, {P::OrderID, id}});
     };
-    const std::string joined = a->send(a->map({{P::Command, "JoinToNewContingencyGroup"}, {P::ContingencyGroupType, "1"}},
-                                              {member(one), member(two)}));
+    const std::string joined =
+        a->send(a->map({{P::Command, "JoinToNewContingencyGroup"}, {P::ContingencyGroupType, "1"}},
+                       {member(one), member(two)}));
     ASSERT_NE(joined.rfind("!", 0), 0u) << joined;
     const Pushed inGroup = a->rec->waitRow([&](const Pushed& p) {
         return isOrder(p, one, ZelTableUpdateType::Update) && !p.contingencyID.empty();
@@ -564,6 +586,19 @@ TEST_F(Orders, GroupJoinAndLeave)
                }).id,
               two);
 
+    // A third order joins the existing group.
+    const std::string three = a->send(entry("SE", "B", kBid + 40 * kPip, 3000));
+    ASSERT_NE(three.rfind("!", 0), 0u) << three;
+    const std::string added =
+        a->send(a->map({{P::Command, "JoinToExistingContingencyGroup"}, {P::ContingencyGroupType, "1"},
+                        {P::ContingencyID, inGroup.contingencyID}},
+                       {member(three)}));
+    ASSERT_NE(added.rfind("!", 0), 0u) << added;
+    EXPECT_EQ(a->rec->waitRow([&](const Pushed& p) {
+                   return isOrder(p, three, ZelTableUpdateType::Update) && p.contingencyID == inGroup.contingencyID;
+               }).id,
+              three);
+
     const std::string left =
         a->send({{P::Command, "RemoveFromContingencyGroup"}, {P::OrderID, one}, {P::AccountID, "01001"}});
     ASSERT_NE(left.rfind("!", 0), 0u) << left;
@@ -571,26 +606,47 @@ TEST_F(Orders, GroupJoinAndLeave)
                    return isOrder(p, one, ZelTableUpdateType::Update) && p.contingencyID.empty();
                }).id,
               one);
+
+    // The order that left fills alone; a fill in the group deletes the other member.
+    ASSERT_TRUE(dealer->setPrice("1", kBid - 22 * kPip).isOk());
+    ASSERT_EQ(a->tradeOpened("01001", 1000).amount, 1000);
+    ASSERT_TRUE(dealer->setPrice("1", kBid + 21 * kPip).isOk());
+    ASSERT_EQ(a->tradeOpened("01001", 2000).amount, 2000);
+    EXPECT_EQ(a->orderRow(three, ZelTableUpdateType::Delete).id, three);
+    EXPECT_FALSE(a->rec->hasRow([](const Pushed& p) { return p.table == ZelTable::Trades && p.amount == 3000; }));
 }
 
-// A trailing stop follows the market by its step.
-TEST_F(Orders, TrailingStopFollowsTheMarket)
+// Trailing stops follow the market: a dynamic one (step 1) pip by pip, a fixed one
+// in whole steps. Each is on a trade of its own.
+TEST_F(Orders, TrailingStopsFollowTheMarket)
 {
-    ASSERT_NE(a->send(marketOpen("01001", "B", 1000)).rfind("!", 0), 0u);
-    const Pushed trade = a->tradeOpened("01001");
-    ASSERT_FALSE(trade.id.empty());
-    const std::string stop =
-        a->send({{P::Command, "CreateOrder"}, {P::OrderType, "S"}, {P::AccountID, "01001"}, {P::OfferID, "1"},
-                 {P::TradeID, trade.id}, {P::BuySell, "S"}, {P::Amount, "1000"},
-                 {P::Rate, std::to_string(kBid - 30 * kPip)}, {P::TrailStep, "10"}});
-    ASSERT_NE(stop.rfind("!", 0), 0u) << stop;
-    EXPECT_NEAR(a->orderRow(stop, ZelTableUpdateType::Insert).rate, kBid - 30 * kPip, 1e-9);
+    struct Case {
+        int amount;
+        const char* step;
+        double moved;  // the stop after the bid rose 25 pips, in pips from the start bid
+    };
+    const Case cases[] = {{1000, "1", -5}, {2000, "10", -10}};
+    std::vector<std::string> stops;
+    for (const Case& c : cases) {
+        ASSERT_NE(a->send(marketOpen("01001", "B", c.amount)).rfind("!", 0), 0u);
+        const Pushed trade = a->tradeOpened("01001", c.amount);
+        ASSERT_FALSE(trade.id.empty());
+        const std::string stop =
+            a->send({{P::Command, "CreateOrder"}, {P::OrderType, "S"}, {P::AccountID, "01001"}, {P::OfferID, "1"},
+                     {P::TradeID, trade.id}, {P::BuySell, "S"}, {P::Amount, std::to_string(c.amount)},
+                     {P::Rate, std::to_string(kBid - 30 * kPip)}, {P::TrailStep, c.step}});
+        ASSERT_NE(stop.rfind("!", 0), 0u) << stop;
+        EXPECT_NEAR(a->orderRow(stop, ZelTableUpdateType::Insert).rate, kBid - 30 * kPip, 1e-9);
+        stops.push_back(stop);
+    }
     ASSERT_TRUE(dealer->setPrice("1", kBid + 25 * kPip).isOk());
-    const Pushed moved = a->rec->waitRow([&](const Pushed& p) {
-        return isOrder(p, stop, ZelTableUpdateType::Update) && p.rate > kBid - 30 * kPip + 1e-9;
-    });
-    ASSERT_EQ(moved.id, stop);
-    EXPECT_NEAR(moved.rate, kBid - 10 * kPip, 1e-9) << "two steps of 10 pips";
+    for (size_t i = 0; i < stops.size(); ++i) {
+        const double target = kBid + cases[i].moved * kPip;
+        const Pushed moved = a->rec->waitRow([&](const Pushed& p) {
+            return isOrder(p, stops[i], ZelTableUpdateType::Update) && std::fabs(p.rate - target) < 1e-9;
+        });
+        EXPECT_EQ(moved.id, stops[i]) << "step " << cases[i].step;
+    }
 }
 
 Pushed closedOn(Trader& t, const std::string& account, int amount)
@@ -705,6 +761,63 @@ TEST_F(Orders, TwoUsersTradeWithoutSeeingEachOther)
     // The other's trades are not in one's tables.
     EXPECT_FALSE((b.live<IZelTradesTable, IZelTradeTableRow>(ZelTable::Trades, mine.id)));
     EXPECT_TRUE((b.live<IZelTradesTable, IZelTradeTableRow>(ZelTable::Trades, theirs.id)));
+}
+
+// Each kind of close on a trade of its own: at the market, at a rate, inside a range,
+// a range the market has left, and a limit order that the market reaches.
+TEST_F(Orders, ClosesOfEveryKind)
+{
+    struct Case {
+        const char* name;
+        int amount;  // of the trade it closes (each case has its own)
+        Params extra;
+        const char* type;
+        double rate;        // of the close; 0 when the close must fail
+        const char* error;  // a part of the failure text
+    };
+    const std::string bid = std::to_string(kBid);
+    const Case cases[] = {
+        {"CM", 1000, {}, "CM", kBid, ""},
+        {"C at the bid", 2000, {{P::Rate, bid}}, "C", kBid, ""},
+        {"CR inside", 3000,
+         {{P::RateMin, std::to_string(kBid - 5 * kPip)}, {P::RateMax, std::to_string(kBid + 5 * kPip)}},
+         "CR", kBid, ""},
+        {"CR missed", 4000,
+         {{P::RateMin, std::to_string(kBid - 60 * kPip)}, {P::RateMax, std::to_string(kBid - 50 * kPip)}},
+         "CR", 0, "The price has moved."},
+    };
+    for (const Case& c : cases)
+        ASSERT_NE(a->send(marketOpen("01001", "B", c.amount)).rfind("!", 0), 0u) << c.name;
+    for (const Case& c : cases) {
+        const Pushed trade = a->tradeOpened("01001", c.amount);
+        ASSERT_FALSE(trade.id.empty()) << c.name;
+        Params p = {{P::Command, "CreateOrder"}, {P::OrderType, c.type}, {P::AccountID, "01001"}, {P::OfferID, "1"},
+                    {P::TradeID, trade.id}, {P::BuySell, "S"}, {P::Amount, std::to_string(c.amount)}};
+        p.insert(p.end(), c.extra.begin(), c.extra.end());
+        const std::string answer = a->send(p);
+        if (c.rate == 0) {
+            ASSERT_EQ(answer.rfind("!", 0), 0u) << c.name << ": " << answer;
+            EXPECT_NE(answer.find(c.error), std::string::npos) << c.name << ": " << answer;
+            EXPECT_TRUE((a->live<IZelTradesTable, IZelTradeTableRow>(ZelTable::Trades, trade.id))) << c.name;
+            continue;
+        }
+        ASSERT_NE(answer.rfind("!", 0), 0u) << c.name << ": " << answer;
+        EXPECT_NEAR(a->closed(trade.id).rate, c.rate, 1e-9) << c.name;
+    }
+
+    // A limit on the remaining trade closes it when the bid reaches it.
+    const Pushed trade = a->tradeOpened("01001", 4000);
+    const std::string limit =
+        a->send({{P::Command, "CreateOrder"}, {P::OrderType, "L"}, {P::AccountID, "01001"}, {P::OfferID, "1"},
+                 {P::TradeID, trade.id}, {P::BuySell, "S"}, {P::Amount, "4000"},
+                 {P::Rate, std::to_string(kBid + 20 * kPip)}});
+    ASSERT_NE(limit.rfind("!", 0), 0u) << limit;
+    EXPECT_EQ(a->orderRow(limit, ZelTableUpdateType::Insert).kind, "L");
+    ASSERT_TRUE(dealer->setPrice("1", kBid + 21 * kPip).isOk());
+    const Pushed done = a->closed(trade.id);
+    ASSERT_EQ(done.id, trade.id);
+    EXPECT_GE(done.rate, kBid + 20 * kPip - 1e-9);
+    EXPECT_EQ(a->orderRow(limit, ZelTableUpdateType::Delete).id, limit);
 }
 
 } // namespace
