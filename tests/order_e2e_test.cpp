@@ -820,5 +820,44 @@ TEST_F(Orders, ClosesOfEveryKind)
     EXPECT_EQ(a->orderRow(limit, ZelTableUpdateType::Delete).id, limit);
 }
 
+// The used margin the dealer books is the one the session's settings give for the
+// amount, and a close books its profit into the balance.
+TEST_F(Orders, MarginAndBalanceAgreeWithTheSessionsSettings)
+{
+    ASSERT_NE(a->send(marketOpen("01001", "B", 3000)).rfind("!", 0), 0u);
+    const Pushed trade = a->tradeOpened("01001", 3000);
+    ASSERT_FALSE(trade.id.empty());
+    const Pushed booked = a->rec->waitRow([](const Pushed& p) {
+        return p.table == ZelTable::Accounts && p.id == "01001" && p.usedMargin > 0;
+    });
+    ASSERT_EQ(booked.id, "01001");
+
+    Held<IZelLoginRules> rules(a->session->getLoginRules());
+    ASSERT_TRUE(rules);
+    Held<IZelTradingSettingsProvider> settings(rules->getTradingSettingsProvider());
+    Held<IZelAccountsTable> accounts(static_cast<IZelAccountsTable*>(
+        Held<IZelTableManager>(a->session->getTableManager())->getTable(ZelTable::Accounts)));
+    ASSERT_TRUE(accounts);
+    IZelAccountTableRow* row = nullptr;
+    ASSERT_TRUE(accounts->findRow("01001", row));
+    Held<IZelAccountTableRow> account(row);
+    const double lot = settings->getMMR("EUR/USD", account.get());
+    ASSERT_GT(lot, 0.0);
+    EXPECT_NEAR(booked.usedMargin, lot * 3000 / settings->getBaseUnitSize("EUR/USD", account.get()), 0.01);
+    EXPECT_NEAR(account->getUsedMargin(), booked.usedMargin, 0.01) << "the live table holds the pushed figure";
+
+    ASSERT_TRUE(dealer->setPrice("1", kBid + 20 * kPip).isOk());
+    ASSERT_NE(a->send({{P::Command, "CreateOrder"}, {P::OrderType, "CM"}, {P::AccountID, "01001"}, {P::OfferID, "1"},
+                       {P::TradeID, trade.id}, {P::BuySell, "S"}, {P::Amount, "3000"}})
+                  .rfind("!", 0),
+              0u);
+    const double profit = 3000 * (20 - 0.8) * kPip;
+    const Pushed after = a->rec->waitRow([&](const Pushed& p) {
+        return p.table == ZelTable::Accounts && p.id == "01001" && p.usedMargin == 0 && p.balance != booked.balance;
+    });
+    ASSERT_EQ(after.id, "01001");
+    EXPECT_NEAR(after.balance - booked.balance, profit, 0.011);
+}
+
 } // namespace
 } // namespace login_e2e
