@@ -647,6 +647,17 @@ TEST_F(Orders, TrailingStopsFollowTheMarket)
         });
         EXPECT_EQ(moved.id, stops[i]) << "step " << cases[i].step;
     }
+
+    // A trailing stop entry to buy follows a falling market down.
+    Params e = entry("SE", "B", kBid + 60 * kPip, 3000);
+    e.push_back({P::TrailStep, "1"});
+    const std::string id = a->send(e);
+    ASSERT_NE(id.rfind("!", 0), 0u) << id;
+    ASSERT_TRUE(dealer->setPrice("1", kBid + 15 * kPip).isOk());
+    const Pushed lowered = a->rec->waitRow([&](const Pushed& p) {
+        return isOrder(p, id, ZelTableUpdateType::Update) && std::fabs(p.rate - (kBid + 50 * kPip)) < 1e-9;
+    });
+    EXPECT_EQ(lowered.id, id) << "10 pips lower with the market";
 }
 
 Pushed closedOn(Trader& t, const std::string& account, int amount)
@@ -857,6 +868,37 @@ TEST_F(Orders, MarginAndBalanceAgreeWithTheSessionsSettings)
     });
     ASSERT_EQ(after.id, "01001");
     EXPECT_NEAR(after.balance - booked.balance, profit, 0.011);
+}
+
+// Stops and limits priced by pegs: attached to an entry from its trade's open price,
+// and on a trade from the market.
+TEST_F(Orders, PeggedStopsAndLimits)
+{
+    Params e = entry("LE", "B", kBid - 10 * kPip, 1000);
+    e.insert(e.end(), {{P::PegTypeStop, "O"}, {P::PegOffsetStop, "-40"}, {P::PegTypeLimit, "O"},
+                       {P::PegOffsetLimit, "40"}});
+    const std::string id = a->send(e);
+    ASSERT_NE(id.rfind("!", 0), 0u) << id;
+    ASSERT_TRUE(dealer->setPrice("1", kBid - 12 * kPip).isOk());
+    const Pushed trade = a->tradeOpened("01001", 1000);
+    ASSERT_FALSE(trade.id.empty());
+    auto attached = [&](const char* kind) {
+        return a->rec->waitRow([&](const Pushed& p) {
+            return p.table == ZelTable::Orders && p.kind == kind && p.tradeID == trade.id && p.working;
+        });
+    };
+    EXPECT_NEAR(attached("S").rate, trade.rate - 40 * kPip, 1e-9);
+    EXPECT_NEAR(attached("L").rate, trade.rate + 40 * kPip, 1e-9);
+
+    // A stop on the trade from the market: the bid it would sell at, less 25 pips.
+    ASSERT_NE(a->send(marketOpen("01001", "B", 2000)).rfind("!", 0), 0u);
+    const Pushed second = a->tradeOpened("01001", 2000);
+    const std::string stop =
+        a->send({{P::Command, "CreateOrder"}, {P::OrderType, "S"}, {P::AccountID, "01001"}, {P::OfferID, "1"},
+                 {P::TradeID, second.id}, {P::BuySell, "S"}, {P::Amount, "2000"}, {P::PegType, "M"},
+                 {P::PegOffset, "-25"}});
+    ASSERT_NE(stop.rfind("!", 0), 0u) << stop;
+    EXPECT_NEAR(a->orderRow(stop, ZelTableUpdateType::Insert).rate, kBid - 12 * kPip - 25 * kPip, 1e-9);
 }
 
 } // namespace
