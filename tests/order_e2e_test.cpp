@@ -150,6 +150,14 @@ private:
             p.html = r->getHTMLFragmentFlag();
             break;
         }
+        case ZelTable::Offers: {
+            Held<IZelOfferRow> r(u->getOfferRow(i));
+            if (!r)
+                break;
+            p.id = str(r->getOfferID());
+            p.status = str(r->getSubscriptionStatus());
+            break;
+        }
         case ZelTable::Accounts: {
             Held<IZelAccountRow> r(u->getAccountRow(i));
             if (!r)
@@ -899,6 +907,68 @@ TEST_F(Orders, PeggedStopsAndLimits)
                  {P::PegOffset, "-25"}});
     ASSERT_NE(stop.rfind("!", 0), 0u) << stop;
     EXPECT_NEAR(a->orderRow(stop, ZelTableUpdateType::Insert).rate, kBid - 12 * kPip - 25 * kPip, 1e-9);
+}
+
+// An offer's subscription is switched off and on again; the margin requirements are
+// asked for again and read into the session's settings.
+TEST_F(Orders, SubscriptionStatusAndMarginRequirements)
+{
+    for (const char* status : {"D", "T"}) {
+        const std::string answer =
+            a->send({{P::Command, "SetSubscriptionStatus"}, {P::OfferID, "2"}, {P::SubscriptionStatus, status}});
+        ASSERT_NE(answer.rfind("!", 0), 0u) << status << ": " << answer;
+        EXPECT_EQ(a->rec->waitRow([&](const Pushed& p) {
+                           return p.table == ZelTable::Offers && p.id == "2" && p.status == status;
+                       }).id,
+                  "2")
+            << status;
+    }
+
+    Held<IZelValueMap> m(a->map({{P::Command, "UpdateMarginRequirements"}}));
+    Held<IZelRequest> request(a->factory->createOrderRequest(m.get()));
+    ASSERT_TRUE(request) << a->factory->getLastError();
+    const std::string id = request->getRequestID();
+    a->session->sendRequest(request.get());
+    Held<IZelResponse> answer(a->rec->waitCompleted(id));
+    ASSERT_TRUE(answer) << a->rec->waitFailed(id);
+    EXPECT_TRUE(a->readers->processMarginRequirementsResponse(answer.get()));
+}
+
+// Orders the dealer refuses come back as failures with a text, and open nothing.
+TEST_F(Orders, RefusedOrdersFailWithATextAndOpenNothing)
+{
+    struct Case {
+        const char* name;
+        Params params;
+    };
+    auto with = [](Params p, ZelRequestParamsEnum key, const std::string& value) {
+        for (auto& kv : p)
+            if (kv.first == key)
+                kv.second = value;
+        return p;
+    };
+    const Params good = marketOpen("01001", "B", 1000);
+    const Case cases[] = {
+        {"amount not a multiple of the lot", with(good, P::Amount, "1500")},
+        {"zero amount", with(good, P::Amount, "0")},
+        {"negative amount", with(good, P::Amount, "-1000")},
+        {"unknown offer", with(good, P::OfferID, "999")},
+        {"unknown account", with(good, P::AccountID, "09999")},
+        {"close of an unknown trade",
+         {{P::Command, "CreateOrder"}, {P::OrderType, "CM"}, {P::AccountID, "01001"}, {P::OfferID, "1"},
+          {P::TradeID, "999999"}, {P::BuySell, "S"}, {P::Amount, "1000"}}},
+        {"edit of an unknown order", {{P::Command, "EditOrder"}, {P::OrderID, "999999"}, {P::AccountID, "01001"},
+                                      {P::Amount, "2000"}}},
+    };
+    for (const Case& c : cases) {
+        const std::string answer = a->send(c.params);
+        ASSERT_EQ(answer.rfind("!", 0), 0u) << c.name << ": " << answer;
+        EXPECT_GT(answer.size(), 1u) << c.name;
+        EXPECT_EQ(answer.find("!build"), std::string::npos) << c.name << ": the dealer refuses it: " << answer;
+    }
+    EXPECT_FALSE(a->rec->hasRow([](const Pushed& p) {
+        return p.table == ZelTable::Trades || p.table == ZelTable::Orders || p.table == ZelTable::ClosedTrades;
+    }));
 }
 
 } // namespace
