@@ -5,6 +5,7 @@
 
 #include "tests/login_e2e_support.h"
 
+#include <atomic>
 #include <cmath>
 #include <map>
 
@@ -36,14 +37,14 @@ struct Pushed {
 // Answers, and every pushed row read through the session's update reader.
 class Recorder : public ResponseLog {
 public:
-    IZelResponseReaderFactory* readers = nullptr;  // set once logged in
+    std::atomic<IZelResponseReaderFactory*> readers{nullptr};  // set once logged in
 
     void onTablesUpdates(IZelResponse* response) override
     {
         std::vector<Pushed> rows;
         double stamp = 0;
-        if (readers) {
-            Held<IZelTablesUpdatesReader> u(readers->createTablesUpdatesReader(response));
+        if (IZelResponseReaderFactory* factory = readers.load()) {
+            Held<IZelTablesUpdatesReader> u(factory->createTablesUpdatesReader(response));
             if (u) {
                 stamp = u->getServerTime();
                 for (int i = 0; i < u->size(); ++i)
