@@ -460,6 +460,20 @@ TEST_F(Orders, EntryFillsWithItsStopAndLimitAndTheStopClosesTheTrade)
     EXPECT_NEAR(limit.rate, kBid + 50 * kPip, 1e-9);
     EXPECT_TRUE(stop.working);
     EXPECT_TRUE(limit.working);
+    // The live trade shows its stop and limit, its close price and its loss so far.
+    {
+        Held<IZelTableManager> manager(a->session->getTableManager());
+        ASSERT_TRUE(manager);
+        Held<IZelTradesTable> trades(static_cast<IZelTradesTable*>(manager->getTable(ZelTable::Trades)));
+        ASSERT_TRUE(trades);
+        IZelTradeTableRow* row = nullptr;
+        ASSERT_TRUE(trades->findRow(trade.id.c_str(), row));
+        Held<IZelTradeTableRow> live(row);
+        EXPECT_NEAR(live->getStop(), kBid - 50 * kPip, 1e-9);
+        EXPECT_NEAR(live->getLimit(), kBid + 50 * kPip, 1e-9);
+        EXPECT_NEAR(live->getClose(), kBid - 12 * kPip, 1e-9);
+        EXPECT_NEAR(live->getPL(), -0.8, 1e-6) << "the spread, in pips";
+    }
 
     ASSERT_TRUE(dealer->setPrice("1", kBid - 60 * kPip).isOk());
     const Pushed done = a->closed(trade.id);
