@@ -986,5 +986,32 @@ TEST_F(Orders, RefusedOrdersFailWithATextAndOpenNothing)
     }));
 }
 
+// An OTO whose children form an OCO: both wait for the primary, then work as one
+// group, so the fill of one deletes the other.
+TEST_F(Orders, OtoReleasesAnOcoPairThatThenActsAsOne)
+{
+    IZelValueMap* oco = a->map({{P::Command, "CreateOCO"}}, {a->map(entry("SE", "B", kBid + 30 * kPip, 2000)),
+                                                             a->map(entry("LE", "B", kBid - 40 * kPip, 3000))});
+    const std::string answer =
+        a->send(a->map({{P::Command, "CreateOTO"}}, {a->map(entry("LE", "B", kBid - 10 * kPip, 1000)), oco}));
+    ASSERT_NE(answer.rfind("!", 0), 0u) << answer;
+    const std::string primary = orderOfAmount(*a, 1000);
+    const std::string high = orderOfAmount(*a, 2000);
+    const std::string low = orderOfAmount(*a, 3000);
+    ASSERT_FALSE(high.empty());
+    ASSERT_FALSE(low.empty());
+    EXPECT_TRUE(a->orderRow(primary, ZelTableUpdateType::Insert).working);
+    EXPECT_FALSE(a->orderRow(high, ZelTableUpdateType::Insert).working) << "waits for the primary";
+    EXPECT_FALSE(a->orderRow(low, ZelTableUpdateType::Insert).working) << "waits for the primary";
+
+    ASSERT_TRUE(dealer->setPrice("1", kBid - 12 * kPip).isOk());
+    ASSERT_EQ(a->tradeOpened("01001", 1000).amount, 1000);
+    EXPECT_TRUE(a->orderRow(high, ZelTableUpdateType::Update).working);
+    EXPECT_TRUE(a->orderRow(low, ZelTableUpdateType::Update).working);
+    ASSERT_TRUE(dealer->setPrice("1", kBid + 31 * kPip).isOk());
+    ASSERT_EQ(a->tradeOpened("01001", 2000).amount, 2000);
+    EXPECT_EQ(a->orderRow(low, ZelTableUpdateType::Delete).id, low) << "its OCO sibling filled";
+}
+
 } // namespace
 } // namespace login_e2e
