@@ -407,7 +407,12 @@ std::string OrderEngine::createOrder(const User& u, const DasRequest& r, OrderBa
     }
     std::string primaryOrder;
     bool primaryDone = false;
-    if (const std::string* pq = r.param("PRIMARY_QID")) {
+    const std::string* pq = r.param("PRIMARY_QID");
+    if (batch && contingency == 1) {
+        if (pq && batch->ocoPrimaryQid.empty()) batch->ocoPrimaryQid = *pq;
+        if (!pq && !batch->ocoPrimaryQid.empty()) pq = &batch->ocoPrimaryQid;
+    }
+    if (pq) {
         std::string found;
         if (batch) {
             auto it = batch->orderIdByRequest.find(*pq);

@@ -29,6 +29,9 @@ namespace pellora::dealer {
 // orders made so far, by request ID (the children of an OTO name their primary so).
 struct OrderBatch {
     std::string ocoGroup;
+    // The primary an OCO group of an OTO waits for: the client names it on the
+    // group's first member only, and the others wait for it as well.
+    std::string ocoPrimaryQid;
     std::string newGroup;  // a new contingency group of group changes (131)
     std::map<std::string, std::string> orderIdByRequest;
 };

@@ -389,6 +389,30 @@ TEST_F(Engine, OcoFillDeletesItsSiblingsAndOtoReleasesItsChildren) {
     EXPECT_EQ(order(c2), nullptr);
 }
 
+// The client names the primary on the first member of an OCO under an OTO only; the
+// whole pair waits for it, is released with it and stays one group.
+TEST_F(Engine, OcoPairUnderAnOtoWaitsForThePrimaryAsOne) {
+    OrderBatch oto;
+    const std::string primary = orderIdOf(entry(false, "B", 1.09900, 1000, {}, &oto));
+    const std::string primaryReq = "R" + std::to_string(requests);
+    const std::string up = orderIdOf(
+        entry(true, "B", 1.10600, 2000, {{"CONTINGENCY_TYPE", "1"}, {"PRIMARY_QID", primaryReq}}, &oto));
+    const std::string down = orderIdOf(entry(false, "B", 1.09500, 3000, {{"CONTINGENCY_TYPE", "1"}}, &oto));
+    ASSERT_FALSE(up.empty());
+    ASSERT_FALSE(down.empty());
+    EXPECT_FALSE(order(up)->workingIndicator);
+    EXPECT_FALSE(order(down)->workingIndicator);
+    setPrice("1", 1.09880, 1.09890);  // the primary fills
+    EXPECT_EQ(order(primary), nullptr);
+    ASSERT_NE(order(down), nullptr);
+    EXPECT_TRUE(order(up)->workingIndicator);
+    EXPECT_TRUE(order(down)->workingIndicator);
+    EXPECT_EQ(order(down)->contingentOrderId, order(up)->contingentOrderId);
+    setPrice("1", 1.10600, 1.10610);  // the upper one fills; its sibling goes
+    EXPECT_EQ(order(up), nullptr);
+    EXPECT_EQ(order(down), nullptr);
+}
+
 TEST_F(Engine, EditDeleteAndLastOrderUpdate) {
     const std::string id = orderIdOf(entry(false, "B", 1.09000, 1000));
     EXPECT_EQ(send(20, {{"OrderID", id}, {"AcctID", "01001"}, {"Quantity", "3000"}, {"Rate", "1.095000"}}), "0");
