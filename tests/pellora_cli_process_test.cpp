@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -323,6 +325,57 @@ TEST_F(PelloraCliAgainstDealer, BuyThenCloseLeavesAClosedTrade) {
     ASSERT_EQ(bars.exitCode, 0) << bars.err;
     EXPECT_GT(rows(bars).size(), 0u);
     EXPECT_LE(rows(bars).size(), 60u);
+}
+
+// An entry order with a stop and a limit waits in the orders table, takes a new
+// rate and is cancelled; a market sell, the messages, the statement address and
+// the history in CSV come from the same dealer.
+TEST_F(PelloraCliAgainstDealer, EntryOrdersAreListedEditedAndCancelled) {
+    double bid = 0;
+    for (const auto& o : rows(pellora({"--json", "offers"})))
+        if (o["symbol"] == "EUR/USD") bid = o["bid"].get<double>();
+    ASSERT_GT(bid, 0);
+    auto text = [](double v) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.5f", v);
+        return std::string(buf);
+    };
+    const double rate = bid + 0.0100;  // a sell entry well above the market waits
+    Result sell = pellora({"--json", "sell", "EUR/USD", "1000", "--account", "01002", "--rate", text(rate), "--stop",
+                           text(rate + 0.0050), "--limit", text(rate - 0.0050)});
+    ASSERT_EQ(sell.exitCode, 0) << sell.err;
+    const std::string order = rows(sell).at(0)["order"];
+    auto orderRate = [&]() -> double {
+        Result orders = pellora({"--json", "orders"});
+        EXPECT_EQ(orders.exitCode, 0) << orders.err;
+        for (const auto& o : rows(orders))
+            if (o["order"] == order) return o["rate"].get<double>();
+        return 0;
+    };
+    EXPECT_NEAR(orderRate(), rate, 1e-9);
+
+    Result edit = pellora({"edit", order, "--rate", text(rate + 0.0020)});
+    ASSERT_EQ(edit.exitCode, 0) << edit.err;
+    double edited = 0;
+    for (int attempt = 0; attempt < 50 && std::abs(edited - (rate + 0.0020)) > 1e-9; ++attempt) edited = orderRate();
+    EXPECT_NEAR(edited, rate + 0.0020, 1e-9);
+
+    Result cancel = pellora({"cancel", order});
+    ASSERT_EQ(cancel.exitCode, 0) << cancel.err;
+    double left = -1;
+    for (int attempt = 0; attempt < 50 && left != 0; ++attempt) left = orderRate();
+    EXPECT_EQ(left, 0) << "order " << order << " is still waiting";
+
+    Result market = pellora({"--json", "sell", "EUR/USD", "1000", "--account", "01002"});
+    EXPECT_EQ(market.exitCode, 0) << market.err;
+    Result messages = pellora({"--json", "messages"});
+    EXPECT_EQ(messages.exitCode, 0) << messages.err;
+    Result report = pellora({"report"});
+    ASSERT_EQ(report.exitCode, 0) << report.err;
+    EXPECT_EQ(report.out.rfind("http://", 0), 0u) << report.out;
+    Result csv = pellora({"history", "EUR/USD", "--timeframe", "m1", "--max", "10", "--csv"});
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
+    EXPECT_NE(csv.out.find(','), std::string::npos) << csv.out;
 }
 
 }  // namespace
