@@ -179,7 +179,7 @@ TEST_F(ControlTest, ControlSocketAnswersLineByLine) {
     timeval tv{20, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     const std::string req = "price 1 1.3\nbogus\nstats\n";
-    ASSERT_EQ(::write(fd, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+    ASSERT_EQ(::send(fd, req.data(), req.size(), MSG_NOSIGNAL), static_cast<ssize_t>(req.size()));
     std::string got;
     char buf[512];
     while (std::count(got.begin(), got.end(), '\n') < 3) {

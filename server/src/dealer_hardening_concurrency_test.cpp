@@ -131,7 +131,8 @@ protected:
             return "<no connection>";
         }
         const std::string req = line + "\n";
-        (void)!::write(fd, req.data(), req.size());
+        // A refused peer may find the socket closed already: no SIGPIPE for that.
+        (void)!::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
         std::string answer;
         char ch;
         while (::read(fd, &ch, 1) == 1 && ch != '\n') answer += ch;
