@@ -373,6 +373,17 @@ void CZelSession::subscribeMessageListenerAsFirst(IZelResponseListener* listener
 
 // ---- turning points ----
 
+RefPtr<CZelSession> CZelSession::alive(const std::weak_ptr<Guard>& guard)
+{
+    std::shared_ptr<Guard> g = guard.lock();
+    if (!g)
+        return {};
+    std::lock_guard<std::mutex> lock(g->mutex);
+    if (!g->session || !g->session->tryAddRef())
+        return {};
+    return adoptRef(g->session);
+}
+
 int CZelSession::onSessionOpened(merrow::IUserSession* session)
 {
     std::shared_ptr<IProtocolProvider> provider = ProtocolProviderFactory::create(session);
@@ -380,17 +391,8 @@ int CZelSession::onSessionOpened(merrow::IUserSession* session)
     // The live tables exist before the answers load into them.
     std::weak_ptr<Guard> prepareGuard = m_guard;
     initializer->setPrepare([prepareGuard](TradeDesk* desk) {
-        std::shared_ptr<Guard> g = prepareGuard.lock();
-        if (!g)
-            return;
-        RefPtr<CZelSession> self;
-        {
-            std::lock_guard<std::mutex> lock(g->mutex);
-            if (!g->session || !g->session->tryAddRef())
-                return;
-            self = adoptRef(g->session);
-        }
-        self->setTablesManager(desk->tables());
+        if (RefPtr<CZelSession> self = alive(prepareGuard))
+            self->setTablesManager(desk->tables());
     });
     {
         LockGuard<Mutex> lock(m_deskMutex);
@@ -411,17 +413,8 @@ int CZelSession::onSessionOpened(merrow::IUserSession* session)
     initializer->initWithSendRequest(
         *m_communicator, session->getUserKind(),
         [guard](bool success, RefPtr<TradeDesk> d, const std::string& text) {
-            std::shared_ptr<Guard> g = guard.lock();
-            if (!g)
-                return;
-            RefPtr<CZelSession> self;
-            {
-                std::lock_guard<std::mutex> lock(g->mutex);
-                if (!g->session || !g->session->tryAddRef())
-                    return;
-                self = adoptRef(g->session);
-            }
-            self->onTradeDeskInit(success, std::move(d), text);
+            if (RefPtr<CZelSession> self = alive(guard))
+                self->onTradeDeskInit(success, std::move(d), text);
         },
         TradeDeskInitializer::defaultTimeoutMs());
     return 0;

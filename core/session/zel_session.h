@@ -128,6 +128,8 @@ private:
         CZelSession* session = nullptr;
     };
     std::shared_ptr<Guard> m_guard;
+    // The session with a reference for the caller, or null once it is being destroyed.
+    static RefPtr<CZelSession> alive(const std::weak_ptr<Guard>& guard);
 
     // What the login produces; guarded by m_deskMutex.
     mutable Mutex m_deskMutex;
