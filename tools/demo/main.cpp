@@ -59,6 +59,11 @@ struct StoryFailure {
 class Story {
 public:
     Story(Client& client, const Options& o) : m_client(client), m_o(o), m_terminal(::isatty(STDOUT_FILENO)) {}
+    // The price handler refers to this story: it is taken back, and any call of it
+    // under way finished, before the story goes (also when a step failed).
+    ~Story() { m_client.onUpdates(nullptr); }
+    Story(const Story&) = delete;
+    Story& operator=(const Story&) = delete;
 
     void run() {
         const ConnectionSettings& s = m_client.settings();
@@ -437,9 +442,7 @@ void onSignal(int) { g_interrupted = true; }
 
 int report(const Failure& f) {
     std::cerr << "pellora-demo: " << f.text << std::endl;
-    std::fflush(nullptr);
-    // The SDK's threads may still be finishing a login: end without waiting.
-    ::_exit(f.exitCode);
+    return f.exitCode;
 }
 
 }  // namespace
@@ -483,14 +486,17 @@ int main(int argc, char** argv) {
     client->setTableManagerMode(ZelTableManagerMode::TableManagerAndReaders);
     Failure failure;
     std::cout << "pellora demo: logging in to " << settings.url << " as " << settings.user << std::endl;
-    if (!client->login(failure)) return report(failure);
+    if (!client->login(failure)) {
+        client.reset();
+        return exitAfterFailedLogin(settings, report(failure));
+    }
     try {
         Story(*client, o).run();
     } catch (const StoryFailure& f) {
-        client->onUpdates(nullptr);
+        // The session is logged out and let go before the reason is printed.
+        client.reset();
         return report(f.failure);
     }
-    client->onUpdates(nullptr);
     client.reset();
     std::cout << "done" << std::endl;
     return 0;

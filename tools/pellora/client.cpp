@@ -1,8 +1,13 @@
 #include "client.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <vector>
+
+#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -18,6 +23,9 @@ using Status = IZelSessionStatus::ZelSessionStatus;
 // Pending answers are polled this often so that an interrupt ends a wait soon.
 constexpr std::chrono::milliseconds kPoll{100};
 
+// "20 s", "0.5 s": a timeout below a second is not shown as 0.
+std::string seconds(std::chrono::milliseconds d) { return fmt::format("{:g} s", d.count() / 1000.0); }
+
 }  // namespace
 
 struct Client::State {
@@ -26,6 +34,9 @@ struct Client::State {
     Status status = IZelSessionStatus::Disconnected;
     bool everConnected = false;
     bool lost = false;
+    // When the connection dropped and the session began reconnecting; unset while
+    // Connected. A reconnection that takes longer than the timeout ends a wait.
+    std::optional<std::chrono::steady_clock::time_point> reconnectingSince;
     std::string loginError;
     std::string tradingSession, pin;
     IZelSession* session = nullptr;  // valid while the client lives
@@ -34,6 +45,7 @@ struct Client::State {
     std::map<std::string, Ref<IZelResponse>> answers;
     std::map<std::string, std::string> failures;
     std::function<void(IZelResponse*)> updates;
+    int updatesRunning = 0;  // calls of updates under way, outside the mutex
     bool verbose = false;
 };
 
@@ -64,6 +76,11 @@ public:
         std::lock_guard<std::mutex> lock(m_s->mutex);
         m_s->status = status;
         if (status == Connected) m_s->everConnected = true;
+        if (status == Reconnecting || status == PriceSessionReconnecting) {
+            if (!m_s->reconnectingSince) m_s->reconnectingSince = std::chrono::steady_clock::now();
+        } else {
+            m_s->reconnectingSince.reset();
+        }
         if (m_s->everConnected && (status == SessionLost || status == Disconnected)) m_s->lost = true;
         m_s->changed.notify_all();
     }
@@ -124,9 +141,18 @@ public:
         std::function<void(IZelResponse*)> handler;
         {
             std::lock_guard<std::mutex> lock(m_s->mutex);
+            if (!m_s->updates || !response) return;
             handler = m_s->updates;
+            ++m_s->updatesRunning;
         }
-        if (handler && response) handler(response);
+        try {
+            handler(response);
+        } catch (...) {
+            // A handler's failure loses its update, not the delivery thread.
+        }
+        std::lock_guard<std::mutex> lock(m_s->mutex);
+        --m_s->updatesRunning;
+        m_s->changed.notify_all();
     }
 
 private:
@@ -134,6 +160,14 @@ private:
 };
 
 }  // namespace
+
+int exitAfterFailedLogin(const ConnectionSettings& settings, int code) {
+    std::string scheme = settings.url.substr(0, settings.url.find("://"));
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme == "tcp" || scheme == "http") return code;
+    std::fflush(nullptr);
+    ::_exit(code);
+}
 
 int loginFailureExitCode(const std::string& text) {
     for (const char* marker : {"Can't connected to server", "could not be verified", "certificate", "proxy",
@@ -199,19 +233,18 @@ bool Client::login(Failure& failure) {
             return false;
         }
         if (g_interrupted) {
-            failure = {kExitUsage, "interrupted during the login", true};
+            failure = {kExitUsage, "interrupted during the login"};
             return false;
         }
         if (Clock::now() >= deadline) {
-            const long long secs = std::chrono::duration_cast<std::chrono::seconds>(m_timeout).count();
             // A dealer that answered but never let the login finish is told apart
             // from one that never answered at all.
             failure = {kExitUsage,
                        m_state->status == IZelSessionStatus::Disconnected
-                           ? fmt::format("no answer from {} within {} s (is the dealer running?)", m_settings.url, secs)
-                           : fmt::format("the login to {} did not reach Connected within {} s (it stayed {})",
-                                         m_settings.url, secs, statusName(m_state->status)),
-                       true};
+                           ? fmt::format("no answer from {} within {} (is the dealer running?)", m_settings.url,
+                                         seconds(m_timeout))
+                           : fmt::format("the login to {} did not reach Connected within {} (it stayed {})",
+                                         m_settings.url, seconds(m_timeout), statusName(m_state->status))};
             return false;
         }
         m_state->changed.wait_for(lock, kPoll);
@@ -293,8 +326,7 @@ bool Client::call(IZelRequest* request, Ref<IZelResponse>& response, Failure& fa
             return false;
         }
         if (Clock::now() >= deadline) {
-            failure = {kExitUsage, fmt::format("no answer from {} within {} s", m_settings.url,
-                                               std::chrono::duration_cast<std::chrono::seconds>(m_timeout).count())};
+            failure = {kExitUsage, fmt::format("no answer from {} within {}", m_settings.url, seconds(m_timeout))};
             forget();
             return false;
         }
@@ -308,8 +340,11 @@ bool Client::call(IZelRequest* request, Ref<IZelResponse>& response, Failure& fa
 }
 
 void Client::onUpdates(std::function<void(IZelResponse*)> handler) {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
+    std::unique_lock<std::mutex> lock(m_state->mutex);
     m_state->updates = std::move(handler);
+    // The handler replaced may still be running on the delivery thread with what it
+    // refers to: once this returns, it is not.
+    m_state->changed.wait(lock, [&] { return m_state->updatesRunning == 0; });
 }
 
 bool Client::waitFor(std::chrono::milliseconds duration, Failure& failure) {
@@ -318,6 +353,11 @@ bool Client::waitFor(std::chrono::milliseconds duration, Failure& failure) {
     while (Clock::now() < deadline && !g_interrupted) {
         if (m_state->lost) {
             failure = {kExitUsage, fmt::format("the connection to {} was lost", m_settings.url)};
+            return false;
+        }
+        if (m_state->reconnectingSince && Clock::now() - *m_state->reconnectingSince >= m_timeout) {
+            failure = {kExitUsage, fmt::format("the connection to {} was lost and did not come back within {}",
+                                               m_settings.url, seconds(m_timeout))};
             return false;
         }
         m_state->changed.wait_for(lock, kPoll);

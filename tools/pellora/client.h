@@ -54,8 +54,6 @@ enum ExitCode { kExitOk = 0, kExitRefused = 1, kExitUsage = 2 };
 struct Failure {
     int exitCode = kExitUsage;
     std::string text;
-    // The session could not be let go in time: the caller exits without releasing it.
-    bool abandon = false;
 };
 
 // Set by SIGINT/SIGTERM; long waits end when it turns true.
@@ -80,9 +78,13 @@ public:
     bool call(IZelRequest* request, Ref<IZelResponse>& response, Failure& failure,
               const std::function<void(double)>& waiting = nullptr);
 
-    // Runs for each pushed update on the SDK's delivery thread; keep it short.
+    // Runs for each pushed update on the SDK's delivery thread; keep it short. Returns
+    // once no call of the handler it replaces is under way, so the handler may refer
+    // to the caller's locals until it is replaced (by nullptr at the end). Never call
+    // it from inside the handler.
     void onUpdates(std::function<void(IZelResponse*)> handler);
-    // Waits until interrupted, the connection is lost (false) or the time is up.
+    // Waits until interrupted, the connection is lost (false) or the time is up. A
+    // session that stays reconnecting for longer than the timeout counts as lost.
     bool waitFor(std::chrono::milliseconds duration, Failure& failure);
 
     IZelSession* session() const { return m_session.get(); }
@@ -107,6 +109,12 @@ private:
     bool m_connected = false;
     ZelTableManagerMode m_tableManagerMode = ZelTableManagerMode::NoTableManager;
 };
+
+// The exit code to end the process with after a login that did not complete, the
+// session already released. Over TLS it ends the process here (output flushed):
+// the transport may still be building the cancelled connection's TLS context on
+// its own thread, and OpenSSL's exit-time cleanup must not run under it.
+int exitAfterFailedLogin(const ConnectionSettings& settings, int code);
 
 // Sorts a login failure text: the transport's "cannot reach" and certificate
 // failures are connection errors (2); what the server answered is a refusal (1).

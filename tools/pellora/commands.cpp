@@ -25,7 +25,10 @@ bool fail(Context& cx, int code, std::string text) {
 
 namespace {
 
-bool notConnected(Context& cx) { return fail(cx, kExitUsage, "the session is not Connected"); }
+// The SDK gives no factories outside Connected: after the login, the connection was lost.
+bool notConnected(Context& cx) {
+    return fail(cx, kExitUsage, fmt::format("the connection to {} was lost", cx.client.settings().url));
+}
 
 template <class Reader>
 using MakeReader = Reader* (IZelResponseReaderFactory::*)(IZelResponse*);

@@ -9,8 +9,6 @@
 #include <iostream>
 #include <memory>
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
@@ -29,12 +27,6 @@ int report(const Failure& f) {
     for (char& c : text)
         if (c == '\n' || c == '\r') c = ' ';
     std::cerr << "pellora: " << text << std::endl;
-    // A session that cannot be let go in time (a connect still pending) is left to
-    // the process's end rather than waited for.
-    if (f.abandon) {
-        std::fflush(nullptr);
-        ::_exit(f.exitCode);
-    }
     return f.exitCode;
 }
 
@@ -177,11 +169,14 @@ int main(int argc, char** argv) {
                                            verbose);
     Failure failure;
     if (!client->login(failure)) {
-        // The SDK's login worker may still be finishing; the process ends without
-        // running static destructors under it.
-        failure.abandon = true;
-        return report(failure);
+        // Letting the session go cancels a connect still under way and returns
+        // promptly; the reason is printed once it has.
+        client.reset();
+        return exitAfterFailedLogin(settings, report(failure));
     }
+    // A test hook: the process stops itself once Connected, so that a test can
+    // change the dealer between the login and the command without racing either.
+    if (std::getenv("PELLORA_TEST_STOP_AFTER_LOGIN")) std::raise(SIGSTOP);
     Context cx{*client, json ? OutputFormat::Json : OutputFormat::Table, std::cout, {}};
     if (command == "status") ok = runStatus(cx);
     else if (command == "offers") ok = runOffers(cx, offers);
