@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,64 +34,111 @@ struct Result {
     bool hung = false;
 };
 
-// Runs the tool with a clean environment (HOME in a temporary folder) plus env.
-Result run(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
-           std::chrono::seconds limit = std::chrono::seconds(60)) {
-    int outPipe[2], errPipe[2];
-    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
-        std::vector<std::string> all = {PELLORA_EXE};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> envs = {"HOME=/tmp/pellora-cli-test-home-none", "PATH=/usr/bin:/bin"};
-        if (const char* o = std::getenv("ASAN_OPTIONS")) envs.push_back(std::string("ASAN_OPTIONS=") + o);
-        envs.insert(envs.end(), env.begin(), env.end());
-        std::vector<char*> envp;
-        for (auto& e : envs) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        ::execve(PELLORA_EXE, argv.data(), envp.data());
-        ::_exit(127);
-    }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    Result r;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            r.hung = true;
-            ::kill(pid, SIGKILL);
-            break;
+// A running pellora, started with a clean environment (HOME in a temporary folder)
+// plus env. Its output is read as it comes, so a test can act on what it printed.
+class Tool {
+public:
+    Tool(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        int outPipe[2], errPipe[2];
+        if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(outPipe[1], 1);
+            ::dup2(errPipe[1], 2);
+            ::close(outPipe[0]);
+            ::close(errPipe[0]);
+            std::vector<std::string> all = {PELLORA_EXE};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (auto& a : all) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            std::vector<std::string> envs = {"HOME=/tmp/pellora-cli-test-home-none", "PATH=/usr/bin:/bin"};
+            if (const char* o = std::getenv("ASAN_OPTIONS")) envs.push_back(std::string("ASAN_OPTIONS=") + o);
+            envs.insert(envs.end(), env.begin(), env.end());
+            std::vector<char*> envp;
+            for (auto& e : envs) envp.push_back(e.data());
+            envp.push_back(nullptr);
+            ::execve(PELLORA_EXE, argv.data(), envp.data());
+            ::_exit(127);
         }
-        if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n <= 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            } else {
-                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+        ::close(outPipe[1]);
+        ::close(errPipe[1]);
+        fds_[0] = {outPipe[0], POLLIN, 0};
+        fds_[1] = {errPipe[0], POLLIN, 0};
+    }
+    ~Tool() {
+        for (auto& fd : fds_)
+            if (fd.fd >= 0) ::close(fd.fd);
+        if (pid_ > 0 && !reaped_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Tool(const Tool&) = delete;
+    Tool& operator=(const Tool&) = delete;
+
+    // Reads until done(stdout so far) holds (true), or the output ends or the time
+    // is up (false).
+    bool readUntil(const std::function<bool(const std::string&)>& done, std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done(r_.out)) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || (fds_[0].fd < 0 && fds_[1].fd < 0)) return false;
+            if (::poll(fds_, 2, static_cast<int>(left.count())) <= 0) continue;
+            for (int i = 0; i < 2; ++i) {
+                if (fds_[i].fd < 0 || !(fds_[i].revents & (POLLIN | POLLHUP))) continue;
+                char buf[4096];
+                const ssize_t n = ::read(fds_[i].fd, buf, sizeof buf);
+                if (n <= 0) {
+                    ::close(fds_[i].fd);
+                    fds_[i].fd = -1;
+                } else {
+                    (i == 0 ? r_.out : r_.err).append(buf, static_cast<size_t>(n));
+                }
             }
         }
+        return true;
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    for (auto& fd : fds)
-        if (fd.fd >= 0) ::close(fd.fd);
-    return r;
+    void signal(int sig) { ::kill(pid_, sig); }
+    // Waits until the process has stopped itself (SIGSTOP).
+    bool waitStopped(std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            const pid_t p = ::waitpid(pid_, &status, WNOHANG | WUNTRACED);
+            if (p == pid_ && WIFSTOPPED(status)) return true;
+            if (p == pid_) {
+                reaped_ = true;
+                return false;
+            }
+            ::poll(nullptr, 0, 10);
+        }
+        return false;
+    }
+    // Reads everything until the process ends; one that does not end in time is killed.
+    Result finish(std::chrono::seconds limit = std::chrono::seconds(60)) {
+        r_.hung = !readUntil([](const std::string&) { return false; }, limit) &&
+                  (fds_[0].fd >= 0 || fds_[1].fd >= 0);
+        if (r_.hung) ::kill(pid_, SIGKILL);
+        int status = 0;
+        if (!reaped_) ::waitpid(pid_, &status, 0);
+        reaped_ = true;
+        r_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return r_;
+    }
+    const std::string& out() const { return r_.out; }
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    pollfd fds_[2] = {{-1, 0, 0}, {-1, 0, 0}};
+    Result r_;
+};
+
+Result run(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+           std::chrono::seconds limit = std::chrono::seconds(60)) {
+    return Tool(args, env).finish(limit);
 }
 
 void expectOneLineError(const Result& r, int code, const std::string& words) {
@@ -101,6 +150,9 @@ void expectOneLineError(const Result& r, int code, const std::string& words) {
     EXPECT_EQ(r.err.rfind("pellora: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
 }
+
+// The output up to its last line end: what a reader of a pipe may act on.
+std::string wholeLines(const std::string& out) { return out.substr(0, out.rfind('\n') + 1); }
 
 // A loopback port with nothing listening: bound, then closed.
 int closedPort() {
@@ -192,24 +244,27 @@ TEST(PelloraCliProcess, ThePasswordIsNeverPrinted) {
     }
 }
 
-// A pellora-dealer of its own for the suite: the demo world in a temporary
-// folder, on a free loopback port.
-class PelloraCliAgainstDealer : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
+// A pellora-dealer with the demo world in a temporary folder, on a free loopback
+// port, with prices still (they move only by control commands) and a control socket.
+struct Dealer {
+    pid_t pid = -1;
+    std::string dir, url;
+
+    bool start() {
         char tmpl[] = "/tmp/pellora-cli-dealer.XXXXXX";
-        dataDir_ = ::mkdtemp(tmpl);
+        if (!::mkdtemp(tmpl)) return false;
+        dir = tmpl;
         int outPipe[2];
-        ASSERT_EQ(::pipe(outPipe), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
+        if (::pipe(outPipe) != 0) return false;
+        pid = ::fork();
+        if (pid == 0) {
             ::dup2(outPipe[1], 1);
             const int devnull = ::open("/dev/null", O_WRONLY);
             ::dup2(devnull, 2);
             ::close(outPipe[0]);
-            const std::string data = dataDir_ + "/data";
+            const std::string data = dir + "/data", control = "unix:" + controlSocket();
             ::execl(PELLORA_DEALER_EXE, PELLORA_DEALER_EXE, "--data", data.c_str(), "--listen", "tcp://127.0.0.1:0",
-                    static_cast<char*>(nullptr));
+                    "--tick-rate", "0", "--control", control.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(outPipe[1]);
@@ -219,34 +274,88 @@ protected:
         while (::poll(&pfd, 1, 60000) > 0 && ::read(outPipe[0], &c, 1) == 1 && c != '\n') line += c;
         ::close(outPipe[0]);
         std::istringstream in(line);
-        std::string a, b;
-        in >> a >> b >> url_;
-        ASSERT_EQ(b, "ready") << line;
+        std::string name, ready;
+        in >> name >> ready >> url;
+        return ready == "ready";
+    }
+    void stop(int sig = SIGTERM) {
+        if (pid > 0) {
+            ::kill(pid, sig);
+            ::waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+    }
+    ~Dealer() {
+        stop();
+        if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    std::string controlSocket() const { return dir + "/control.sock"; }
+    // One control command; its one-line answer.
+    std::string control(const std::string& line) const {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", controlSocket().c_str());
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd);
+            return "<no control socket>";
+        }
+        const std::string request = line + "\n";
+        (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        std::string answer;
+        char c;
+        while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
+        ::close(fd);
+        return answer;
+    }
+};
+
+std::string rateText(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.5f", v);
+    return buf;
+}
+
+// The suite's dealer, shared by its tests.
+class PelloraCliAgainstDealer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dealer_ = new Dealer;
+        ASSERT_TRUE(dealer_->start());
+        url_ = dealer_->url;
     }
     static void TearDownTestSuite() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        std::system(("rm -rf '" + dataDir_ + "'").c_str());
+        delete dealer_;
+        dealer_ = nullptr;
+    }
+    static std::vector<std::string> withDealer(std::vector<std::string> args, const std::string& url = url_,
+                                               const char* timeout = "20") {
+        args.insert(args.begin(), {"--url", url, "--timeout", timeout});
+        return args;
     }
     Result pellora(std::vector<std::string> args, const std::string& password = "demo") {
-        args.insert(args.begin(), {"--url", url_, "--timeout", "20"});
-        return run(args, {"PELLORA_USER=demo", "PELLORA_PASSWORD=" + password});
+        return run(withDealer(std::move(args)), {"PELLORA_USER=demo", "PELLORA_PASSWORD=" + password});
     }
-    static std::vector<nlohmann::json> rows(const Result& r) {
-        std::vector<nlohmann::json> out;
-        std::istringstream in(r.out);
+    static std::vector<nlohmann::json> rows(const Result& r) { return rows(r.out); }
+    static std::vector<nlohmann::json> rows(const std::string& out) {
+        std::vector<nlohmann::json> result;
+        std::istringstream in(out);
         std::string line;
-        while (std::getline(in, line)) out.push_back(nlohmann::json::parse(line));
-        return out;
+        while (std::getline(in, line)) result.push_back(nlohmann::json::parse(line));
+        return result;
+    }
+    // The offer of a symbol in the dealer's offers table.
+    nlohmann::json offer(const std::string& symbol) {
+        for (const auto& o : rows(pellora({"--json", "offers"})))
+            if (o["symbol"] == symbol) return o;
+        return {};
     }
 
-    static pid_t pid_;
-    static std::string dataDir_, url_;
+    static Dealer* dealer_;
+    static std::string url_;
 };
-pid_t PelloraCliAgainstDealer::pid_ = -1;
-std::string PelloraCliAgainstDealer::dataDir_, PelloraCliAgainstDealer::url_;
+Dealer* PelloraCliAgainstDealer::dealer_ = nullptr;
+std::string PelloraCliAgainstDealer::url_;
 
 TEST_F(PelloraCliAgainstDealer, ARefusedLoginExitsOneWithTheServersText) {
     expectOneLineError(pellora({"status"}, "wrong"), 1, "Invalid user name or password.");
@@ -376,6 +485,137 @@ TEST_F(PelloraCliAgainstDealer, EntryOrdersAreListedEditedAndCancelled) {
     Result csv = pellora({"history", "EUR/USD", "--timeframe", "m1", "--max", "10", "--csv"});
     ASSERT_EQ(csv.exitCode, 0) << csv.err;
     EXPECT_NE(csv.out.find(','), std::string::npos) << csv.out;
+}
+
+// A stop attached with --trailing is listed with its step and follows the market
+// as the dealer moves the price: up behind a buy, down behind a sell.
+TEST_F(PelloraCliAgainstDealer, TrailingStopsFollowTheMarket) {
+    struct Case {
+        const char* side;
+        const char* symbol;
+        double stopFromOpen, move;
+    } cases[] = {
+        {"buy", "GBP/USD", -0.0050, +0.0030},
+        {"sell", "USD/CHF", +0.0050, -0.0030},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.side);
+        const nlohmann::json o = offer(c.symbol);
+        ASSERT_TRUE(o.is_object());
+        const bool buy = std::string(c.side) == "buy";
+        const double bid = o["bid"].get<double>();
+        const double stop = (buy ? o["ask"].get<double>() : bid) + c.stopFromOpen;
+        Result placed = pellora({"--json", c.side, c.symbol, "1000", "--account", "01001", "--stop", rateText(stop),
+                                 "--trailing", "10"});
+        ASSERT_EQ(placed.exitCode, 0) << placed.err;
+        // The stop of the trade the order opened.
+        auto stopOrder = [&]() -> nlohmann::json {
+            Result orders = pellora({"--json", "orders"});
+            EXPECT_EQ(orders.exitCode, 0) << orders.err;
+            for (const auto& r : rows(orders))
+                if (r["symbol"] == c.symbol && r["type"] == "S" && r["trade"] != "") return r;
+            return {};
+        };
+        nlohmann::json s;
+        for (int attempt = 0; attempt < 50 && !s.is_object(); ++attempt) s = stopOrder();
+        ASSERT_TRUE(s.is_object()) << "order " << placed.out << " left no stop";
+        EXPECT_EQ(s["trail"], 10);
+        EXPECT_EQ(s["side"], buy ? "S" : "B");
+        EXPECT_NEAR(s["rate"].get<double>(), stop, 1e-9);
+        // 30 pips the trade's way: the stop follows by three steps of 10.
+        ASSERT_EQ(dealer_->control("price " + o["offer"].get<std::string>() + " " + rateText(bid + c.move)), "ok");
+        double rate = 0;
+        for (int attempt = 0; attempt < 50 && std::abs(rate - (stop + c.move)) > 1e-9; ++attempt)
+            rate = stopOrder().value("rate", 0.0);
+        EXPECT_NEAR(rate, stop + c.move, 1e-9);
+    }
+}
+
+// offers --watch prints the prices, then each change the dealer pushes, and ends
+// cleanly on SIGINT or SIGTERM (exit 0, whole lines only) or after --seconds.
+TEST_F(PelloraCliAgainstDealer, WatchPrintsPriceChangesUntilStopped) {
+    const nlohmann::json o = offer("AUD/USD");
+    ASSERT_TRUE(o.is_object());
+    double bid = o["bid"].get<double>();
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        Tool watch(withDealer({"--json", "offers", "--watch", "--symbol", "AUD/USD"}), kCredentials);
+        ASSERT_TRUE(watch.readUntil([](const std::string& out) { return !wholeLines(out).empty(); },
+                                    std::chrono::seconds(30)));
+        bid += 0.0007;
+        ASSERT_EQ(dealer_->control("price " + o["offer"].get<std::string>() + " " + rateText(bid)), "ok");
+        const bool moved = watch.readUntil(
+            [&](const std::string& out) {
+                for (const auto& r : rows(wholeLines(out)))
+                    if (std::abs(r["bid"].get<double>() - bid) < 1e-9) return true;
+                return false;
+            },
+            std::chrono::seconds(30));
+        EXPECT_TRUE(moved) << watch.out();
+        watch.signal(sig);
+        Result r = watch.finish(std::chrono::seconds(30));
+        EXPECT_FALSE(r.hung);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        ASSERT_FALSE(r.out.empty());
+        EXPECT_EQ(r.out.back(), '\n');
+        for (const auto& row : rows(r)) EXPECT_EQ(row["symbol"], "AUD/USD");
+    }
+    // The table for people, piped, ends by itself after --seconds.
+    Result table = pellora({"offers", "--watch", "--symbol", "AUD/USD", "--seconds", "0.5"});
+    EXPECT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_EQ(table.out.rfind("symbol ", 0), 0u) << table.out;
+    EXPECT_NE(table.out.find("\nAUD/USD "), std::string::npos) << table.out;
+    EXPECT_EQ(table.out.back(), '\n');
+}
+
+// A dealer that goes away in the middle of a command: the command ends in bounded
+// time with exit code 2 and one line, and stdout holds whole lines only.
+TEST(PelloraCliProcess, ADealerThatStopsMidCommandEndsItWithExitTwo) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> command;
+        int dealerSignal;
+        const char* words;
+    } cases[] = {
+        // Shut down: the dealer tells the session, which ends at once.
+        {"watch, dealer shut down", {"--json", "offers", "--watch"}, SIGTERM, "was lost"},
+        // Killed: the connection drops and reconnecting fails for the whole timeout.
+        {"watch, dealer killed", {"offers", "--watch"}, SIGKILL, "was lost"},
+        // Killed between the login and the request (the tool stops itself there).
+        {"history, dealer killed", {"history", "EUR/USD", "--max", "100"}, SIGKILL, "tcp://127.0.0.1:"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Dealer dealer;
+        ASSERT_TRUE(dealer.start());
+        std::vector<std::string> args = {"--url", dealer.url, "--timeout", "3"};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        std::vector<std::string> env = kCredentials;
+        const bool watch = c.command.back() == "--watch";
+        if (!watch) env.push_back("PELLORA_TEST_STOP_AFTER_LOGIN=1");
+        Tool tool(args, env);
+        if (watch)
+            ASSERT_TRUE(tool.readUntil([](const std::string& out) { return !wholeLines(out).empty(); },
+                                       std::chrono::seconds(30)));
+        else
+            ASSERT_TRUE(tool.waitStopped(std::chrono::seconds(30)));
+        dealer.stop(c.dealerSignal);
+        tool.signal(SIGCONT);
+        const auto started = std::chrono::steady_clock::now();
+        Result r = tool.finish(std::chrono::seconds(60));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+        EXPECT_FALSE(r.hung);
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_EQ(r.out, wholeLines(r.out));
+        if (!watch) {
+            EXPECT_EQ(r.out, "");
+        }
+        ASSERT_FALSE(r.err.empty());
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        EXPECT_EQ(r.err.rfind("pellora: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.words), std::string::npos) << r.err;
+    }
 }
 
 }  // namespace
