@@ -197,6 +197,21 @@ TEST(PelloraCliProcess, UsageErrorsExitTwoWithOneLineBeforeAnyConnection) {
         {{"history", "EUR/USD", "--from", "2026-02-30"}, "date '2026-02-30'"},
         {{"history", "EUR/USD", "--from", "2026-03-02", "--to", "2026-03-01"}, "--to is before --from"},
         {{"--timeout", "0", "status"}, "--timeout"},
+        {{"--timeout", "soon", "status"}, "'soon' is not a number of seconds"},
+        {{"--nope", "status"}, "unexpected options: --nope"},
+        {{"status", "extra"}, "unexpected arguments"},
+        {{"offers", "--seconds", "5"}, "--seconds requires --watch"},
+        {{"offers", "--watch", "--seconds", "-1"}, "'-1' is not a number of seconds"},
+        {{"buy", "EUR/USD", "99999999999"}, "must be from 1 to 2147483647"},
+        {{"buy", "EUR/USD", "1000", "--limit", "1e400"}, "rate '1e400' is not a number"},
+        {{"buy", "EUR/USD", "1000", "--stop", "1.05", "--trailing", "2.5"}, "trailing step '2.5'"},
+        {{"close"}, "trade is required"},
+        {{"edit", "42", "--amount", "many"}, "amount 'many'"},
+        {{"history", "EUR/USD", "--from", "yesterday"}, "date 'yesterday'"},
+        {{"history", "EUR/USD", "--to", "2026-03-01T25:00"}, "date '2026-03-01T25:00'"},
+        {{"history", "EUR/USD", "--max", "0"}, "--max must be from 1"},
+        {{"history", "EUR/USD", "--max", "lots"}, "--max"},
+        {{"report", "--from", "2026-13-01"}, "date '2026-13-01'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.words);
@@ -227,6 +242,29 @@ TEST(PelloraCliProcess, UnreachableDealerIsOneLineAndExitTwoWithoutHanging) {
     }
     // The environment's address is used when no flag is given.
     expectOneLineError(run({"status"}, {"PELLORA_USER=demo", "PELLORA_PASSWORD=demo", "PELLORA_URL=" + url}), 2, url);
+}
+
+// A listener that never answers: the kernel completes the connection, nothing
+// more comes. The login gives up after --timeout, the session is let go with its
+// attempt still under way, and the process ends at once, over TCP and over TLS.
+TEST(PelloraCliProcess, ASilentDealerEndsTheLoginAfterTheTimeout) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(s, 16), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string address = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    for (const char* scheme : {"tcp://", "tls://"}) {
+        SCOPED_TRACE(scheme);
+        const auto started = std::chrono::steady_clock::now();
+        Result r = run({"--url", scheme + address, "--timeout", "1", "offers"}, kCredentials, std::chrono::seconds(30));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+        expectOneLineError(r, 2, "did not reach Connected within 1 s");
+    }
+    ::close(s);
 }
 
 TEST(PelloraCliProcess, ThePasswordIsNeverPrinted) {
@@ -407,6 +445,12 @@ TEST_F(PelloraCliAgainstDealer, UnknownSymbolsAreRefused) {
     expectOneLineError(pellora({"buy", "XXX/YYY", "1000"}), 1, "unknown symbol 'XXX/YYY'");
     expectOneLineError(pellora({"offers", "--symbol", "XXX/YYY"}), 1, "unknown symbol 'XXX/YYY'");
     expectOneLineError(pellora({"rules", "--symbol", "XXX/YYY"}), 1, "unknown symbol 'XXX/YYY'");
+    expectOneLineError(pellora({"sell", "XXX/YYY", "1000", "--rate", "1.2"}), 1, "unknown symbol 'XXX/YYY'");
+    // Unknown trades, orders and accounts are refused the same way.
+    expectOneLineError(pellora({"close", "999999"}), 1, "no open trade '999999'");
+    expectOneLineError(pellora({"edit", "999999", "--rate", "1.2"}), 1, "no waiting order '999999'");
+    expectOneLineError(pellora({"cancel", "999999"}), 1, "no waiting order '999999'");
+    expectOneLineError(pellora({"report", "--account", "99999"}), 1, "no account '99999'");
     Result h = pellora({"history", "XXX/YYY"});
     EXPECT_EQ(h.exitCode, 1) << h.err;
     EXPECT_EQ(h.out, "");

@@ -22,6 +22,19 @@ namespace {
 
 void onSignal(int) { g_interrupted = true; }
 
+// A number of seconds from min to max, with a reason people can read.
+CLI::Validator secondsFrom(double min, double max) {
+    return CLI::Validator(
+        [min, max](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !(v >= min && v <= max))
+                return fmt::format("'{}' is not a number of seconds from {} to {}", text, min, max);
+            return {};
+        },
+        "SECONDS");
+}
+
 int report(const Failure& f) {
     std::string text = f.text;
     for (char& c : text)
@@ -57,8 +70,7 @@ int main(int argc, char** argv) {
     app.add_option("--config", flags.configFile, "config file (default ~/.config/pellora/config)");
     app.add_flag("--json", json, "one JSON object per row, for scripts");
     app.add_flag("-v,--verbose", verbose, "status changes and the wire log (passwords hidden) on stderr");
-    app.add_option("--timeout", timeout, "seconds to wait for the server at each step")
-        ->check(CLI::Range(0.1, 3600.0));
+    app.add_option("--timeout", timeout, "seconds to wait for the server at each step")->check(secondsFrom(0.1, 3600));
 
     OffersOptions offers;
     OrderOptions order;
@@ -70,8 +82,11 @@ int main(int argc, char** argv) {
 
     app.add_subcommand("status", "log in and say so, with the server's time");
     CLI::App* offersCmd = app.add_subcommand("offers", "the prices of every instrument");
-    offersCmd->add_flag("-w,--watch", offers.watch, "keep printing prices as they move (Ctrl-C ends)");
-    offersCmd->add_option("--seconds", offers.seconds, "with --watch: stop after this long")->check(CLI::PositiveNumber);
+    CLI::Option* watchFlag =
+        offersCmd->add_flag("-w,--watch", offers.watch, "keep printing prices as they move (Ctrl-C ends)");
+    offersCmd->add_option("--seconds", offers.seconds, "with --watch: stop after this long")
+        ->check(secondsFrom(0.1, 31536000))
+        ->needs(watchFlag);
     offersCmd->add_option("--symbol", offers.symbol, "only this instrument (EUR/USD)");
     app.add_subcommand("accounts", "the accounts of the login");
     app.add_subcommand("trades", "open trades");

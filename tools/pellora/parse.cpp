@@ -32,11 +32,11 @@ bool readInt(const std::string& s, size_t pos, size_t len, int& out) {
 }  // namespace
 
 bool parseAmount(const std::string& text, int& out, std::string& error) {
-    if (!allDigits(text) || text.size() > 10) {
+    if (!allDigits(text)) {
         error = fmt::format("amount '{}' is not a whole number", text);
         return false;
     }
-    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    const long long v = text.size() > 10 ? LLONG_MAX : std::strtoll(text.c_str(), nullptr, 10);
     if (v < 1 || v > INT_MAX) {
         error = fmt::format("amount '{}' must be from 1 to {}", text, INT_MAX);
         return false;

@@ -20,6 +20,11 @@ TEST(ParseTest, Amounts) {
         if (c.ok) EXPECT_EQ(v, c.value);
         else EXPECT_FALSE(error.empty());
     }
+    // A whole number too large is named as such, not as a malformed one.
+    int v = 0;
+    std::string error;
+    EXPECT_FALSE(parseAmount("99999999999", v, error));
+    EXPECT_NE(error.find("must be from 1 to"), std::string::npos) << error;
 }
 
 TEST(ParseTest, Rates) {
