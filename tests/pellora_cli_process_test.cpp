@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -175,6 +177,62 @@ TEST(PelloraCliProcess, HelpListsEveryCommandAndExitsZero) {
     for (const char* c : {"status", "offers", "accounts", "trades", "orders", "closed", "messages", "buy", "sell",
                           "close", "edit", "cancel", "history", "rules", "report"})
         EXPECT_NE(r.out.find(std::string("  ") + c + " "), std::string::npos) << c;
+}
+
+// The options a --help text lists after "Options:", --help itself left out.
+std::vector<std::string> helpOptions(const std::string& help) {
+    std::vector<std::string> out;
+    std::istringstream in(help.substr(std::min(help.find("Options:"), help.size())));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Subcommands:", 0) == 0) break;
+        for (size_t at = line.find("--"); at != std::string::npos; at = line.find("--", at + 2)) {
+            size_t end = at + 2;
+            while (end < line.size() && (std::isalnum(static_cast<unsigned char>(line[end])) || line[end] == '-')) ++end;
+            const std::string name = line.substr(at, end - at);
+            if (name != "--help" && name.size() > 2) out.push_back(name);
+            break;  // the option named first on its line; later ones are in its text
+        }
+    }
+    return out;
+}
+
+// docs/cli.md has a section for each command --help lists, naming each of its
+// options, and names every global option.
+TEST(PelloraCliProcess, TheManualCoversEveryCommandAndOption) {
+    std::ifstream in(PELLORA_CLI_DOC);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string doc = text.str();
+    ASSERT_FALSE(doc.empty()) << PELLORA_CLI_DOC;
+    const Result help = run({"--help"});
+    ASSERT_EQ(help.exitCode, 0);
+    for (const std::string& option : helpOptions(help.out))
+        EXPECT_NE(doc.find("`" + option), std::string::npos) << option;
+    std::istringstream commands(help.out.substr(help.out.find("Subcommands:")));
+    std::string line;
+    std::getline(commands, line);
+    int seen = 0;
+    while (std::getline(commands, line)) {
+        std::istringstream words(line);
+        std::string command;
+        if (!(words >> command)) continue;
+        ++seen;
+        SCOPED_TRACE(command);
+        // "### buy, sell SYMBOL ...": the section runs to the next heading.
+        size_t at = std::string::npos;
+        for (const std::string& heading : {"\n### " + command + " ", "\n### " + command + "\n",
+                                           "\n### " + command + ",", ", " + command + " "})
+            at = std::min(at, doc.find(heading));
+        ASSERT_NE(at, std::string::npos) << "no section for " << command;
+        const std::string section = doc.substr(at, doc.find("\n### ", at + 1) - at);
+        EXPECT_NE(section.find("    pellora "), std::string::npos) << "no example";
+        const Result commandHelp = run({command, "--help"});
+        ASSERT_EQ(commandHelp.exitCode, 0);
+        for (const std::string& option : helpOptions(commandHelp.out))
+            EXPECT_NE(section.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(seen, 15);
 }
 
 TEST(PelloraCliProcess, UsageErrorsExitTwoWithOneLineBeforeAnyConnection) {

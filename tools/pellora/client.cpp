@@ -1,6 +1,5 @@
 #include "client.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -161,10 +160,7 @@ private:
 
 }  // namespace
 
-int exitAfterFailedLogin(const ConnectionSettings& settings, int code) {
-    std::string scheme = settings.url.substr(0, settings.url.find("://"));
-    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (scheme == "tcp" || scheme == "http") return code;
+void exitAfterFailedLogin(int code) {
     std::fflush(nullptr);
     ::_exit(code);
 }

@@ -32,7 +32,7 @@ CLI::Validator secondsFrom(double min, double max) {
                 return fmt::format("'{}' is not a number of seconds from {} to {}", text, min, max);
             return {};
         },
-        "SECONDS");
+        "");
 }
 
 int report(const Failure& f) {
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     app.add_option("--config", flags.configFile, "config file (default ~/.config/pellora/config)");
     app.add_flag("--json", json, "one JSON object per row, for scripts");
     app.add_flag("-v,--verbose", verbose, "status changes and the wire log (passwords hidden) on stderr");
-    app.add_option("--timeout", timeout, "seconds to wait for the server at each step")->check(secondsFrom(0.1, 3600));
+    app.add_option("--timeout", timeout, "seconds to wait for the server at each step")->type_name("SECONDS")->check(secondsFrom(0.1, 3600));
 
     OffersOptions offers;
     OrderOptions order;
@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
     CLI::Option* watchFlag =
         offersCmd->add_flag("-w,--watch", offers.watch, "keep printing prices as they move (Ctrl-C ends)");
     offersCmd->add_option("--seconds", offers.seconds, "with --watch: stop after this long")
+        ->type_name("SECONDS")
         ->check(secondsFrom(0.1, 31536000))
         ->needs(watchFlag);
     offersCmd->add_option("--symbol", offers.symbol, "only this instrument (EUR/USD)");
@@ -187,7 +188,7 @@ int main(int argc, char** argv) {
         // Letting the session go cancels a connect still under way and returns
         // promptly; the reason is printed once it has.
         client.reset();
-        return exitAfterFailedLogin(settings, report(failure));
+        exitAfterFailedLogin(report(failure));
     }
     // A test hook: the process stops itself once Connected, so that a test can
     // change the dealer between the login and the command without racing either.
