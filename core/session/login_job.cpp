@@ -157,12 +157,15 @@ void LoginJob::run(void* /*argument*/)
     }
 
     if (!failure.empty()) {
-        c.onLoginFailed(failure.c_str());
+        // The transport's session goes before the application hears of the
+        // failure: an application that ends its process on that notice must not
+        // find this worker still inside the transport while its statics go away.
         if (session) {
             session->unsubscribe(static_cast<merrow::IUserMessageListener*>(c.messageListener()));
             session->unsubscribe(static_cast<merrow::IUserSessionStatusListener*>(c.statusListener()));
             c.sessionFactory().freeUserSession(session);
         }
+        c.onLoginFailed(failure.c_str());
     }
     // The last step: it may let the session object go.
     c.loginEnded(this, m_ownerRetained);
