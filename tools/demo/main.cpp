@@ -488,7 +488,7 @@ int main(int argc, char** argv) {
     std::cout << "pellora demo: logging in to " << settings.url << " as " << settings.user << std::endl;
     if (!client->login(failure)) {
         client.reset();
-        exitAfterFailedLogin(report(failure));
+        return report(failure);
     }
     try {
         Story(*client, o).run();

@@ -160,11 +160,6 @@ private:
 
 }  // namespace
 
-void exitAfterFailedLogin(int code) {
-    std::fflush(nullptr);
-    ::_exit(code);
-}
-
 int loginFailureExitCode(const std::string& text) {
     for (const char* marker : {"Can't connected to server", "could not be verified", "certificate", "proxy",
                                "Proxy", "URL", "did not answer"})

@@ -110,15 +110,6 @@ private:
     ZelTableManagerMode m_tableManagerMode = ZelTableManagerMode::NoTableManager;
 };
 
-// Ends the process after a login that did not complete, the session already let
-// go, with the output flushed and without static destructors: the SDK's login
-// worker tells the failure before it frees its own transport session, and its
-// reference keeps the session alive past the application's release, so at that
-// point it may still be inside the transport, whose runtime the normal exit would
-// destroy under it. Over TLS the cancelled connect may likewise still be building
-// its TLS context while OpenSSL's exit-time cleanup ran.
-[[noreturn]] void exitAfterFailedLogin(int code);
-
 // Sorts a login failure text: the transport's "cannot reach" and certificate
 // failures are connection errors (2); what the server answered is a refusal (1).
 int loginFailureExitCode(const std::string& text);

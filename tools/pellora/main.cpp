@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
         // Letting the session go cancels a connect still under way and returns
         // promptly; the reason is printed once it has.
         client.reset();
-        exitAfterFailedLogin(report(failure));
+        return report(failure);
     }
     // A test hook: the process stops itself once Connected, so that a test can
     // change the dealer between the login and the command without racing either.
