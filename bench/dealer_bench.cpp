@@ -229,14 +229,13 @@ BENCHMARK(BM_PriceFanout)->UseRealTime()->MinTime(1.0);
 
 #ifdef PELLORA_DEALER_EXE
 
-// The client transport for the benchmarks below; BM_PriceFanout's in-process dealer
-// is gone by then, so it cannot load the machine while they measure.
+// Ready for the benchmarks below; BM_PriceFanout's in-process dealer is gone by then,
+// so it cannot load the machine while they measure.
 bool g_clientTransport = false;
 void clientTransport()
 {
     g_rig.reset();
     if (!g_clientTransport) {
-        ConnectionManagerEx::init(1);
         g_clientTransport = true;
         // A thousand sessions need as many descriptors on both ends.
         rlimit nofile{};
@@ -347,25 +346,6 @@ int64_t nowUs()
 
 // Notes when each offer update reaches a session.
 class Arrivals : public TThreadSafeAddRefImpl<merrow::IUserMessageListener> {
-// ---- Orders
-
-std::string tempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "dealer-bench-XXXXXX").string();
-    return mkdtemp(pattern.data()) ? pattern : std::string();
-}
-
-double medianUs(std::vector<double>& us)
-{
-    if (us.empty())
-        return 0;
-    std::nth_element(us.begin(), us.begin() + static_cast<long>(us.size() / 2), us.end());
-    return us[us.size() / 2];
-}
-
-// One trading client: sends DAS requests written field by field and waits for the
-// answer under the request's ID and, for orders, the pushed trade row.
-class OrderClient : public TThreadSafeAddRefImpl<merrow::IUserMessageListener> {
 public:
     void update(merrow::IUserSession*, merrow::IMessage* m) override
     {
@@ -439,101 +419,6 @@ std::unique_ptr<Watcher> watch(const std::string& url, bool tradingToo = false)
             return nullptr;
     } catch (const merrow::GenericException&) {
         return nullptr;
-        std::lock_guard<std::mutex> lock(mu_);
-        if (std::strcmp(type, IFixDefs::MSGTYPE_DASMESSAGE) == 0) {
-            const char* t = m->getValue(IFixDefs::FLDTAG_TEXT);
-            if (t && std::strstr(t, "\nTRADE;"))
-                ++trades_;
-        } else {
-            const char* id = m->getValue(IFixDefs::FLDTAG_TESTREQID);
-            if (id && pending_ == id) {
-                answered_ = true;
-                ok_ = std::strcmp(type, IFixDefs::MSGTYPE_QORARESPONSE) == 0;
-            }
-        }
-        cv_.notify_all();
-    }
-    std::string login(const std::string& url, const std::string& user, const std::string& password)
-    {
-        session_ = ConnectionManagerEx::createUserSession(url.c_str(), "Demo", user.c_str(), password.c_str(), "Pellora");
-        session_->subscribe(static_cast<merrow::IUserMessageListener*>(this));
-        try {
-            if (!session_->loadStationDescriptor() || !session_->getTradingSessionDescs()[0])
-                return "no station descriptor";
-            session_->setTradingSession(session_->getTradingSessionDescs()[0]);
-            return session_->login("") == 1 ? std::string() : std::string("login failed");
-        } catch (const merrow::GenericException& e) {
-            return e.getText();
-        }
-    }
-    void close()
-    {
-        if (session_)
-            ConnectionManagerEx::freeObject(session_);
-        session_ = nullptr;
-    }
-    // Sends one request and waits for its answer (and a pushed trade when waitTrade).
-    bool request(int command, const std::vector<std::pair<std::string, std::string>>& params, bool waitTrade)
-    {
-        char* raw = session_->newRequestID();
-        const std::string id = raw;
-        session_->freeRequestID(raw);
-        merrow::IMessage* m = session_->getMessageFactory()->createMessage(IFixDefs::MSGTYPE_QORAREQUEST);
-        m->setValue(IFixDefs::FLDTAG_TESTREQID, id.c_str());
-        m->setValue(IFixDefs::FLDTAG_QORACOMMANDID, std::to_string(command).c_str());
-        merrow::IFieldGroupList* l = m->createGroupList(IFixDefs::FLDTAG_QORANOPARAM);
-        for (const auto& p : params) {
-            merrow::IFieldGroup* g = l->appendGroup();
-            g->setValue(IFixDefs::FLDTAG_QORAPARAMNAME, p.first.c_str());
-            g->setValue(IFixDefs::FLDTAG_QORAPARAMVALUE, p.second.c_str());
-        }
-        uint64_t trades0;
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            pending_ = id;
-            answered_ = false;
-            trades0 = trades_;
-        }
-        const bool sent = session_->send(m) != 0;
-        ConnectionManagerEx::freeObject(m);
-        std::unique_lock<std::mutex> lock(mu_);
-        if (!sent || !cv_.wait_for(lock, std::chrono::seconds(10),
-                                   [&] { return answered_ && (!waitTrade || !ok_ || trades_ > trades0); }))
-            return false;
-        return true;
-    }
-    bool ok() const
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        return ok_;
-    }
-
-private:
-    merrow::IUserSession* session_ = nullptr;
-    mutable std::mutex mu_;
-    std::condition_variable cv_;
-    std::string pending_;
-    bool answered_ = false;
-    bool ok_ = false;
-    uint64_t trades_ = 0;
-};
-
-constexpr int kBenchUsers = 50;
-
-// The demo world plus kBenchUsers users with a netting account of their own each.
-dealer::World benchWorld()
-{
-    dealer::World w = dealer::demoWorld();
-    for (int i = 0; i < kBenchUsers; ++i) {
-        dealer::Account a;
-        a.id = "B" + std::to_string(100 + i);
-        a.name = a.id;
-        a.currency = "USD";
-        a.balance = 1e7;
-        a.leverageProfile = "1";
-        a.maintenanceType = "N";
-        w.accounts.push_back(a);
-        w.users.push_back({"bench" + std::to_string(i), "plain:bench", dealer::UserKindTrader, 5000 + i, {a.id}});
     }
     return w;
 }
@@ -662,6 +547,131 @@ void BM_PriceGapUnderHeavyClient(benchmark::State& state)
 BENCHMARK(BM_PriceGapUnderHeavyClient)->Iterations(3)->UseManualTime();
 
 #endif  // PELLORA_DEALER_EXE
+
+// ---- Orders
+
+std::string tempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "dealer-bench-XXXXXX").string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+double medianUs(std::vector<double>& us)
+{
+    if (us.empty())
+        return 0;
+    std::nth_element(us.begin(), us.begin() + static_cast<long>(us.size() / 2), us.end());
+    return us[us.size() / 2];
+}
+
+// One trading client: sends DAS requests written field by field and waits for the
+// answer under the request's ID and, for orders, the pushed trade row.
+class OrderClient : public TThreadSafeAddRefImpl<merrow::IUserMessageListener> {
+public:
+    void update(merrow::IUserSession*, merrow::IMessage* m) override
+    {
+        const char* type = m->getMsgType();
+        if (!type)
+            return;
+        std::lock_guard<std::mutex> lock(mu_);
+        if (std::strcmp(type, IFixDefs::MSGTYPE_DASMESSAGE) == 0) {
+            const char* t = m->getValue(IFixDefs::FLDTAG_TEXT);
+            if (t && std::strstr(t, "\nTRADE;"))
+                ++trades_;
+        } else {
+            const char* id = m->getValue(IFixDefs::FLDTAG_TESTREQID);
+            if (id && pending_ == id) {
+                answered_ = true;
+                ok_ = std::strcmp(type, IFixDefs::MSGTYPE_QORARESPONSE) == 0;
+            }
+        }
+        cv_.notify_all();
+    }
+    std::string login(const std::string& url, const std::string& user, const std::string& password)
+    {
+        session_ = ConnectionManagerEx::createUserSession(url.c_str(), "Demo", user.c_str(), password.c_str(), "Pellora");
+        session_->subscribe(static_cast<merrow::IUserMessageListener*>(this));
+        try {
+            if (!session_->loadStationDescriptor() || !session_->getTradingSessionDescs()[0])
+                return "no station descriptor";
+            session_->setTradingSession(session_->getTradingSessionDescs()[0]);
+            return session_->login("") == 1 ? std::string() : std::string("login failed");
+        } catch (const merrow::GenericException& e) {
+            return e.getText();
+        }
+    }
+    void close()
+    {
+        if (session_)
+            ConnectionManagerEx::freeObject(session_);
+        session_ = nullptr;
+    }
+    // Sends one request and waits for its answer (and a pushed trade when waitTrade).
+    bool request(int command, const std::vector<std::pair<std::string, std::string>>& params, bool waitTrade)
+    {
+        char* raw = session_->newRequestID();
+        const std::string id = raw;
+        session_->freeRequestID(raw);
+        merrow::IMessage* m = session_->getMessageFactory()->createMessage(IFixDefs::MSGTYPE_QORAREQUEST);
+        m->setValue(IFixDefs::FLDTAG_TESTREQID, id.c_str());
+        m->setValue(IFixDefs::FLDTAG_QORACOMMANDID, std::to_string(command).c_str());
+        merrow::IFieldGroupList* l = m->createGroupList(IFixDefs::FLDTAG_QORANOPARAM);
+        for (const auto& p : params) {
+            merrow::IFieldGroup* g = l->appendGroup();
+            g->setValue(IFixDefs::FLDTAG_QORAPARAMNAME, p.first.c_str());
+            g->setValue(IFixDefs::FLDTAG_QORAPARAMVALUE, p.second.c_str());
+        }
+        uint64_t trades0;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            pending_ = id;
+            answered_ = false;
+            trades0 = trades_;
+        }
+        const bool sent = session_->send(m) != 0;
+        ConnectionManagerEx::freeObject(m);
+        std::unique_lock<std::mutex> lock(mu_);
+        if (!sent || !cv_.wait_for(lock, std::chrono::seconds(10),
+                                   [&] { return answered_ && (!waitTrade || !ok_ || trades_ > trades0); }))
+            return false;
+        return true;
+    }
+    bool ok() const
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        return ok_;
+    }
+
+private:
+    merrow::IUserSession* session_ = nullptr;
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    std::string pending_;
+    bool answered_ = false;
+    bool ok_ = false;
+    uint64_t trades_ = 0;
+};
+
+constexpr int kBenchUsers = 50;
+
+// The demo world plus kBenchUsers users with a netting account of their own each.
+dealer::World benchWorld()
+{
+    dealer::World w = dealer::demoWorld();
+    for (int i = 0; i < kBenchUsers; ++i) {
+        dealer::Account a;
+        a.id = "B" + std::to_string(100 + i);
+        a.name = a.id;
+        a.currency = "USD";
+        a.balance = 1e7;
+        a.leverageProfile = "1";
+        a.maintenanceType = "N";
+        w.accounts.push_back(a);
+        w.users.push_back({"bench" + std::to_string(i), "plain:bench", dealer::UserKindTrader, 5000 + i, {a.id}});
+    }
+    return w;
+}
+
 struct OrderRig {
     std::string dir;
     std::unique_ptr<dealer::Dealer> server;
@@ -875,10 +885,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(display.get());
     benchmark::Shutdown();
     g_rig.reset();
-#ifdef PELLORA_DEALER_EXE
-    if (g_clientTransport)
-        ConnectionManagerEx::finalize(1);
-#endif
     ConnectionManagerEx::finalize(1);
     return 0;
 }
