@@ -259,24 +259,52 @@ void Dealer::priceLoop() {
     while (!stopping_) {
         lock.unlock();
         pumpPrices();
+        // A tick leaves when it falls due, not at the next turn of a fixed period: on
+        // the real clock the loop sleeps until the next scheduled tick (at most a
+        // period, which also paces roll-overs and the price saves).
+        auto wait = period;
+        if (!clock_.isVirtual()) {
+            std::lock_guard<std::mutex> prices(priceMu_);
+            if (const UnixMs next = engine_->nextTickTime(); next > 0 && !pricesStopped_)
+                wait = std::clamp(std::chrono::milliseconds(next - clock_.now()), std::chrono::milliseconds(0), period);
+        }
         lock.lock();
-        loopCv_.wait_for(lock, period, [&] { return stopping_; });
+        loopCv_.wait_for(lock, wait, [&] { return stopping_; });
     }
 }
 
 void Dealer::savePricesLocked(UnixMs now) {
+    // Prices are not orders: their save waits in the commit queue (joining the next
+    // group commit) instead of holding up the pushes for a disk sync. Once the queue
+    // has stopped, submit() commits at once, so stop() still saves the last prices.
     Change c;
     c.prices = engine_->states();
     c.schedule = engine_->schedule();
     if (config_.virtualClock) c.meta[kClockKey] = std::to_string(now);
-    if (Status s = store_->apply(c); !s.isOk()) log("saving prices failed: " + s.text());
+    commits_->submit(std::move(c), [this](const Status& s) {
+        if (!s.isOk()) log("saving prices failed: " + s.text());
+    });
     lastSave_ = now;
 }
 
 void Dealer::pumpPrices() {
-    std::vector<merrow::ServerSessionPtr> sessions = server_->sessions();
     std::lock_guard<std::mutex> lock(priceMu_);
     const UnixMs now = clock_.now();
+    bool ticked = false;
+    const UnixMs next = engine_->nextTickTime();
+    if (pricesStopped_ || next == 0 || next > now) {
+        // Nothing falls due: the sessions are not even listed (with a thousand of
+        // them that scan cost more than the pushes of a quiet market).
+        if (pricesStopped_) engine_->skipTo(now);
+        quotesToOrders({});
+    } else {
+        ticked = pushTicksLocked(server_->sessions(), now);
+    }
+    // After the pushes: a price reaches the sessions before it goes to the disk.
+    if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && ticked)) savePricesLocked(now);
+}
+
+bool Dealer::pushTicksLocked(const std::vector<merrow::ServerSessionPtr>& sessions, UnixMs now) {
     // Every tick goes out, in order: a client that falls behind has the older ones of
     // an offer replaced by the transport's conflation, one that keeps up sees the
     // whole tape at the tick rate. Ticks travel in updates of up to kTicksPerUpdate
@@ -358,7 +386,6 @@ void Dealer::pumpPrices() {
             lastSeq[i] = seq++;
         });
     }
-    if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && seq > 0)) savePricesLocked(now);
     if (seq > 0) {
         std::vector<size_t> ticked;
         for (size_t i = 0; i < lastSeq.size(); ++i)
@@ -368,7 +395,7 @@ void Dealer::pumpPrices() {
     } else {
         quotesToOrders({});
     }
-    if (seq == 0 || receivers.empty()) return;
+    if (seq == 0 || receivers.empty()) return seq > 0;
 
     std::vector<Tick> lastOnes;
     for (size_t i = 0; i < tailSeq.size(); ++i)
@@ -421,6 +448,7 @@ void Dealer::pumpPrices() {
             send(lastOnes[l++]);
     }
     for (size_t k = 0; k < receivers.size(); ++k) flush(k);
+    return true;
 }
 
 std::vector<OfferQuote> Dealer::quotes() {
@@ -450,8 +478,6 @@ Status Dealer::setPrice(const std::string& offerId, double bid) {
     if (!engine_->setPrice(offerId, bid, clock_.now(), q)) return Status::error("The price must be positive.");
     const int d = engine_->instrument(i).digits;
     tape_.record(i, q.time, toUnits(q.bid, d), toUnits(q.ask, d));
-    savePricesLocked(clock_.now());
-    quotesToOrders({static_cast<size_t>(i)});
     UpdateText u(q.time);
     u.add(TableCode::Offer, UpdateKind::Update, offerLine(q, d));
     MessagePtr m = dasMessage(u.str());
@@ -464,6 +490,9 @@ Status Dealer::setPrice(const std::string& offerId, double bid) {
         if (!ctx || (!ctx->terminal && (!ctx->connection || !ctx->connection->priceTerminal.empty()))) continue;
         if (s->send(*m, Fx::CHANNEL_MARKET_DATA, offerId).ok()) ++ticksSent_;
     }
+    // The price is out; what it executes and its save follow.
+    quotesToOrders({static_cast<size_t>(i)});
+    savePricesLocked(clock_.now());
     return Status::ok();
 }
 

@@ -134,7 +134,11 @@ private:
     // initial commands; the user is empty when the logon names nothing known.
     SessionContext contextFor(const merrow::LogonInfo& logon) const;
     void priceLoop();
+    // Hands the current prices to the commit queue (requires priceMu_).
     void savePricesLocked(UnixMs now);
+    // Produces the ticks due by now and pushes them to the sessions given (requires
+    // priceMu_); true when any tick was produced.
+    bool pushTicksLocked(const std::vector<merrow::ServerSessionPtr>& sessions, UnixMs now);
     void log(const std::string& line) const;
 
     // Answers one DAS request (the answer text), or fails with a reject reason.
