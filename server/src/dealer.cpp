@@ -65,6 +65,12 @@ bool readCount(const std::string& s, int64_t& out) {
     return true;
 }
 
+// The members of one DAS batch. The SDK's batches are an order with its OCO or OTO
+// partners; hundreds of orders in one message would hold an I/O thread for all of
+// them, so a larger batch is refused (and one far larger ends the session).
+constexpr int kMaxBatchMembers = 100;
+constexpr int kMaxRejectedBatchMembers = 1000;
+
 bool isTableCommand(int c) {
     switch (c) {
         case 3: case 5: case 7: case 9: case 10: case 44: case 46: case 67: case 70: case 138: case 139: return true;
@@ -922,6 +928,23 @@ void Dealer::onMessage(const merrow::ServerSessionPtr& session, const merrow::IM
         if (!members || members->size() == 0) {
             MessagePtr rej = requestReject(requestIdOf(message), "The batch holds no requests.");
             (void)session->send(*rej);
+            return;
+        }
+        if (members->size() > kMaxBatchMembers) {
+            // Nothing of it runs: one reject per member, as the client waits on each.
+            // Far beyond the bound even that would flood the client, so the session ends.
+            const std::string why = "A batch holds at most " + std::to_string(kMaxBatchMembers) +
+                                    " requests; this one holds " + std::to_string(members->size()) + ".";
+            if (members->size() > kMaxRejectedBatchMembers) {
+                log("session " + logId(session->sessionId()) + " of " + session->user() + " closed: " + why);
+                session->close(merrow::CloseReason::kNormal, why + " The session was closed.");
+                return;
+            }
+            for (int i = 0; i < members->size(); ++i) {
+                merrow::IFieldGroup* g = members->get(i);
+                MessagePtr rej = requestReject(g ? requestIdOf(*g) : std::string(), why);
+                (void)session->send(*rej);
+            }
             return;
         }
         OrderBatch batch;  // OCO members share a group; OTO children find their primary
