@@ -17,7 +17,10 @@
 // priceMu_ before stateMu_. Changes are handed to the commit queue under stateMu_ (so
 // the queue's order is the order of execution) and committed without it.
 // [Durability] A change is committed before its answer or its pushes leave: answers
-// and pushes are sent from the commit queue's completions.
+// and pushes are sent from the commit queue's completions. Prices are the exception:
+// they are pushed first and saved behind them through the same queue (at least once a
+// second, and on every set price), so a killed dealer may resume from a price a
+// moment older than the last one pushed.
 
 #include <atomic>
 #include <condition_variable>
