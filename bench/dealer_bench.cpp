@@ -30,6 +30,12 @@
 // over N). Iteration time: the slowest session of the round.
 // Targets: p99 under 5 ms, under 200 KiB per session.
 //
+// BM_PushLatencyTicks/sessions:N: the same sessions for five seconds on the dealer's
+// own price stream at 10 ticks a second (every session hears every tick); a tick's
+// latency runs from its scheduled instant (the update's stamp) to the callback, so the
+// wait for the price thread to produce it counts. No ticks fall at weekends: it then
+// reports an error.
+//
 // BM_PriceGapUnderHeavyClient: the executable at 200 ticks a second, 20 watching
 // sessions, and one client that sends ten price-history requests of 10,000 bars at
 // once. Every gap between two price messages of a watching session while those
@@ -602,6 +608,48 @@ void BM_PushLatency(benchmark::State& state)
     state.counters["client_cpu_us"] = pushes > 0 ? (processCpuMs() - clientCpu0) * 1000.0 / pushes : 0;
 }
 BENCHMARK(BM_PushLatency)->ArgName("sessions")->Arg(10)->Arg(1000)->Iterations(50)->UseManualTime();
+
+void BM_PushLatencyTicks(benchmark::State& state)
+{
+    clientTransport();
+    const size_t n = static_cast<size_t>(state.range(0));
+    DealerChild d({"--tick-rate", "10"});
+    if (d.url.empty()) {
+        state.SkipWithError("the dealer did not start");
+        return;
+    }
+    std::vector<std::unique_ptr<Watcher>> sessions;
+    for (size_t i = 0; i < n; ++i) {
+        sessions.push_back(watch(d.url));
+        if (!sessions.back()) {
+            state.SkipWithError("a login failed");
+            return;
+        }
+    }
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        std::vector<size_t> from;
+        for (const auto& w : sessions)
+            from.push_back(w->arrivals->prices());
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        for (size_t k = 0; k < sessions.size(); ++k)
+            for (size_t i = from[k], end = sessions[k]->arrivals->prices(); i < end; ++i) {
+                const auto [at, stamp] = sessions[k]->arrivals->priceWall(i);
+                if (stamp > 0)
+                    latencies.push_back(static_cast<double>(at - stamp) / 1000.0);
+            }
+        state.SetIterationTime(5.0);
+    }
+    if (latencies.empty()) {
+        state.SkipWithError("no ticks arrived (the market is closed at weekends)");
+        return;
+    }
+    state.counters["p50_ms"] = percentile(latencies, 0.50);
+    state.counters["p99_ms"] = percentile(latencies, 0.99);
+    state.counters["max_ms"] = percentile(latencies, 1.0);
+    state.counters["updates"] = static_cast<double>(latencies.size());
+}
+BENCHMARK(BM_PushLatencyTicks)->ArgName("sessions")->Arg(10)->Arg(1000)->Iterations(1)->UseManualTime();
 
 void BM_PriceGapUnderHeavyClient(benchmark::State& state)
 {
