@@ -297,20 +297,24 @@ void Dealer::pumpPrices() {
     std::lock_guard<std::mutex> lock(priceMu_);
     const UnixMs now = clock_.now();
     bool ticked = false;
+    std::vector<size_t> instruments;  // those that ticked
     const UnixMs next = engine_->nextTickTime();
     if (pricesStopped_ || next == 0 || next > now) {
         // Nothing falls due: the sessions are not even listed (with a thousand of
         // them that scan cost more than the pushes of a quiet market).
         if (pricesStopped_) engine_->skipTo(now);
-        quotesToOrders({});
     } else {
-        ticked = pushTicksLocked(server_->sessions(), now);
+        ticked = pushTicksLocked(server_->sessions(), now, instruments);
     }
+    // The orders see the ticks once these are out: executing them takes stateMu_,
+    // which a request may be holding.
+    quotesToOrders(instruments);
     // After the pushes: a price reaches the sessions before it goes to the disk.
     if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && ticked)) savePricesLocked(now);
 }
 
-bool Dealer::pushTicksLocked(const std::vector<merrow::ServerSessionPtr>& sessions, UnixMs now) {
+bool Dealer::pushTicksLocked(const std::vector<merrow::ServerSessionPtr>& sessions, UnixMs now,
+                             std::vector<size_t>& ticked) {
     // Every tick goes out, in order: a client that falls behind has the older ones of
     // an offer replaced by the transport's conflation, one that keeps up sees the
     // whole tape at the tick rate. Ticks travel in updates of up to kTicksPerUpdate
@@ -392,15 +396,9 @@ bool Dealer::pushTicksLocked(const std::vector<merrow::ServerSessionPtr>& sessio
             lastSeq[i] = seq++;
         });
     }
-    if (seq > 0) {
-        std::vector<size_t> ticked;
-        for (size_t i = 0; i < lastSeq.size(); ++i)
-            if (lastSeq[i] != kNone) ticked.push_back(i);
-        if (!level2.empty()) pushLevel2Locked(level2, ticked);
-        quotesToOrders(ticked);
-    } else {
-        quotesToOrders({});
-    }
+    for (size_t i = 0; i < lastSeq.size(); ++i)
+        if (lastSeq[i] != kNone) ticked.push_back(i);
+    if (!ticked.empty() && !level2.empty()) pushLevel2Locked(level2, ticked);
     if (seq == 0 || receivers.empty()) return seq > 0;
 
     std::vector<Tick> lastOnes;

@@ -140,8 +140,10 @@ private:
     // Hands the current prices to the commit queue (requires priceMu_).
     void savePricesLocked(UnixMs now);
     // Produces the ticks due by now and pushes them to the sessions given (requires
-    // priceMu_); true when any tick was produced.
-    bool pushTicksLocked(const std::vector<merrow::ServerSessionPtr>& sessions, UnixMs now);
+    // priceMu_); true when any tick was produced. The instruments that ticked are
+    // added to `ticked`.
+    bool pushTicksLocked(const std::vector<merrow::ServerSessionPtr>& sessions, UnixMs now,
+                         std::vector<size_t>& ticked);
     void log(const std::string& line) const;
 
     // Answers one DAS request (the answer text), or fails with a reject reason.
