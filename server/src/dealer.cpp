@@ -485,15 +485,18 @@ Status Dealer::setPrice(const std::string& offerId, double bid) {
     UpdateText u(q.time);
     u.add(TableCode::Offer, UpdateKind::Update, offerLine(q, d));
     MessagePtr m = dasMessage(u.str());
+    std::vector<std::pair<merrow::ServerSessionPtr, const PriceTerminal*>> level2;
     for (const merrow::ServerSessionPtr& s : sessions) {
         auto ctx = contextOf(s);
         if (ctx && takesLevel2(*ctx)) {
-            pushLevel2Locked({{s, ctx->terminal}}, {static_cast<size_t>(i)});
+            level2.emplace_back(s, ctx->terminal);
             continue;
         }
         if (!ctx || (!ctx->terminal && (!ctx->connection || !ctx->connection->priceTerminal.empty()))) continue;
         if (s->send(*m, Fx::CHANNEL_MARKET_DATA, offerId).ok()) ++ticksSent_;
     }
+    // One snapshot for every level-2 receiver.
+    if (!level2.empty()) pushLevel2Locked(level2, {static_cast<size_t>(i)});
     // The price is out; what it executes and its save follow.
     quotesToOrders({static_cast<size_t>(i)});
     savePricesLocked(clock_.now());
