@@ -148,6 +148,8 @@ public:
         return code;
     }
     std::string controlSocket() const { return dir_ + "/control.sock"; }
+    // Everything the dealer wrote on standard error, once it has exited.
+    std::string errors() const { return readAll(p_.err); }
 
     std::string ready, url, tlsUrl, ca;
 
@@ -184,6 +186,24 @@ TEST(DealerProcessTest, ReadyLoginKillRestartAndShutdown) {
     EXPECT_NE(c.command(7).find("Before the kill"), std::string::npos);
     EXPECT_EQ(d.signal(SIGTERM), 0);
     EXPECT_TRUE(c.statuses().waitCode(Fx::STATUSCODE_SHUTDOWN));
+}
+
+TEST(DealerProcessTest, TheDealersOwnLogGoesToStandardError) {
+    char tmpl[] = "/tmp/dealer-process-XXXXXX";
+    const std::string dir = ::mkdtemp(tmpl);
+    DealerProcess d(dir);
+    ASSERT_FALSE(d.url.empty()) << "ready line: " << d.ready;
+    {
+        Client c(d.url);
+        ASSERT_EQ(c.login(LoginArgs()), "");
+        const std::string id = c.session()->getSessionID();
+        EXPECT_EQ(d.signal(SIGTERM), 0);
+        const std::string err = d.errors();
+        // The dealer's line (not only the transport's), with a prefix of the session ID only.
+        EXPECT_NE(err.find("pellora-dealer: logged on demo session " + id.substr(0, 8) + "..."), std::string::npos)
+            << err;
+        EXPECT_EQ(err.find(id), std::string::npos) << err;
+    }
 }
 
 TEST(DealerProcessTest, BadConfigurationExitsTwoNamingTheField) {

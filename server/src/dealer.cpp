@@ -65,6 +65,12 @@ bool readCount(const std::string& s, int64_t& out) {
     return true;
 }
 
+// The members of one DAS batch. The SDK's batches are an order with its OCO or OTO
+// partners; hundreds of orders in one message would hold an I/O thread for all of
+// them, so a larger batch is refused (and one far larger ends the session).
+constexpr int kMaxBatchMembers = 100;
+constexpr int kMaxRejectedBatchMembers = 1000;
+
 bool isTableCommand(int c) {
     switch (c) {
         case 3: case 5: case 7: case 9: case 10: case 44: case 46: case 67: case 70: case 138: case 139: return true;
@@ -259,24 +265,56 @@ void Dealer::priceLoop() {
     while (!stopping_) {
         lock.unlock();
         pumpPrices();
+        // A tick leaves when it falls due, not at the next turn of a fixed period: on
+        // the real clock the loop sleeps until the next scheduled tick (at most a
+        // period, which also paces roll-overs and the price saves).
+        auto wait = period;
+        if (!clock_.isVirtual()) {
+            std::lock_guard<std::mutex> prices(priceMu_);
+            if (const UnixMs next = engine_->nextTickTime(); next > 0 && !pricesStopped_)
+                wait = std::clamp(std::chrono::milliseconds(next - clock_.now()), std::chrono::milliseconds(0), period);
+        }
         lock.lock();
-        loopCv_.wait_for(lock, period, [&] { return stopping_; });
+        loopCv_.wait_for(lock, wait, [&] { return stopping_; });
     }
 }
 
 void Dealer::savePricesLocked(UnixMs now) {
+    // Prices are not orders: their save waits in the commit queue (joining the next
+    // group commit) instead of holding up the pushes for a disk sync. Once the queue
+    // has stopped, submit() commits at once, so stop() still saves the last prices.
     Change c;
     c.prices = engine_->states();
     c.schedule = engine_->schedule();
     if (config_.virtualClock) c.meta[kClockKey] = std::to_string(now);
-    if (Status s = store_->apply(c); !s.isOk()) log("saving prices failed: " + s.text());
+    commits_->submit(std::move(c), [this](const Status& s) {
+        if (!s.isOk()) log("saving prices failed: " + s.text());
+    });
     lastSave_ = now;
 }
 
 void Dealer::pumpPrices() {
-    std::vector<merrow::ServerSessionPtr> sessions = server_->sessions();
     std::lock_guard<std::mutex> lock(priceMu_);
     const UnixMs now = clock_.now();
+    bool ticked = false;
+    std::vector<size_t> instruments;  // those that ticked
+    const UnixMs next = engine_->nextTickTime();
+    if (pricesStopped_ || next == 0 || next > now) {
+        // Nothing falls due: the sessions are not even listed (with a thousand of
+        // them that scan cost more than the pushes of a quiet market).
+        if (pricesStopped_) engine_->skipTo(now);
+    } else {
+        ticked = pushTicksLocked(server_->sessions(), now, instruments);
+    }
+    // The orders see the ticks once these are out: executing them takes stateMu_,
+    // which a request may be holding.
+    quotesToOrders(instruments);
+    // After the pushes: a price reaches the sessions before it goes to the disk.
+    if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && ticked)) savePricesLocked(now);
+}
+
+bool Dealer::pushTicksLocked(const std::vector<merrow::ServerSessionPtr>& sessions, UnixMs now,
+                             std::vector<size_t>& ticked) {
     // Every tick goes out, in order: a client that falls behind has the older ones of
     // an offer replaced by the transport's conflation, one that keeps up sees the
     // whole tape at the tick rate. Ticks travel in updates of up to kTicksPerUpdate
@@ -358,17 +396,10 @@ void Dealer::pumpPrices() {
             lastSeq[i] = seq++;
         });
     }
-    if (now - lastSave_ >= kMsPerSecond || (config_.virtualClock && seq > 0)) savePricesLocked(now);
-    if (seq > 0) {
-        std::vector<size_t> ticked;
-        for (size_t i = 0; i < lastSeq.size(); ++i)
-            if (lastSeq[i] != kNone) ticked.push_back(i);
-        if (!level2.empty()) pushLevel2Locked(level2, ticked);
-        quotesToOrders(ticked);
-    } else {
-        quotesToOrders({});
-    }
-    if (seq == 0 || receivers.empty()) return;
+    for (size_t i = 0; i < lastSeq.size(); ++i)
+        if (lastSeq[i] != kNone) ticked.push_back(i);
+    if (!ticked.empty() && !level2.empty()) pushLevel2Locked(level2, ticked);
+    if (seq == 0 || receivers.empty()) return seq > 0;
 
     std::vector<Tick> lastOnes;
     for (size_t i = 0; i < tailSeq.size(); ++i)
@@ -421,6 +452,7 @@ void Dealer::pumpPrices() {
             send(lastOnes[l++]);
     }
     for (size_t k = 0; k < receivers.size(); ++k) flush(k);
+    return true;
 }
 
 std::vector<OfferQuote> Dealer::quotes() {
@@ -450,20 +482,24 @@ Status Dealer::setPrice(const std::string& offerId, double bid) {
     if (!engine_->setPrice(offerId, bid, clock_.now(), q)) return Status::error("The price must be positive.");
     const int d = engine_->instrument(i).digits;
     tape_.record(i, q.time, toUnits(q.bid, d), toUnits(q.ask, d));
-    savePricesLocked(clock_.now());
-    quotesToOrders({static_cast<size_t>(i)});
     UpdateText u(q.time);
     u.add(TableCode::Offer, UpdateKind::Update, offerLine(q, d));
     MessagePtr m = dasMessage(u.str());
+    std::vector<std::pair<merrow::ServerSessionPtr, const PriceTerminal*>> level2;
     for (const merrow::ServerSessionPtr& s : sessions) {
         auto ctx = contextOf(s);
         if (ctx && takesLevel2(*ctx)) {
-            pushLevel2Locked({{s, ctx->terminal}}, {static_cast<size_t>(i)});
+            level2.emplace_back(s, ctx->terminal);
             continue;
         }
         if (!ctx || (!ctx->terminal && (!ctx->connection || !ctx->connection->priceTerminal.empty()))) continue;
         if (s->send(*m, Fx::CHANNEL_MARKET_DATA, offerId).ok()) ++ticksSent_;
     }
+    // One snapshot for every level-2 receiver.
+    if (!level2.empty()) pushLevel2Locked(level2, {static_cast<size_t>(i)});
+    // The price is out; what it executes and its save follow.
+    quotesToOrders({static_cast<size_t>(i)});
+    savePricesLocked(clock_.now());
     return Status::ok();
 }
 
@@ -893,6 +929,23 @@ void Dealer::onMessage(const merrow::ServerSessionPtr& session, const merrow::IM
         if (!members || members->size() == 0) {
             MessagePtr rej = requestReject(requestIdOf(message), "The batch holds no requests.");
             (void)session->send(*rej);
+            return;
+        }
+        if (members->size() > kMaxBatchMembers) {
+            // Nothing of it runs: one reject per member, as the client waits on each.
+            // Far beyond the bound even that would flood the client, so the session ends.
+            const std::string why = "A batch holds at most " + std::to_string(kMaxBatchMembers) +
+                                    " requests; this one holds " + std::to_string(members->size()) + ".";
+            if (members->size() > kMaxRejectedBatchMembers) {
+                log("session " + logId(session->sessionId()) + " of " + session->user() + " closed: " + why);
+                session->close(merrow::CloseReason::kNormal, why + " The session was closed.");
+                return;
+            }
+            for (int i = 0; i < members->size(); ++i) {
+                merrow::IFieldGroup* g = members->get(i);
+                MessagePtr rej = requestReject(g ? requestIdOf(*g) : std::string(), why);
+                (void)session->send(*rej);
+            }
             return;
         }
         OrderBatch batch;  // OCO members share a group; OTO children find their primary

@@ -17,7 +17,10 @@
 // priceMu_ before stateMu_. Changes are handed to the commit queue under stateMu_ (so
 // the queue's order is the order of execution) and committed without it.
 // [Durability] A change is committed before its answer or its pushes leave: answers
-// and pushes are sent from the commit queue's completions.
+// and pushes are sent from the commit queue's completions. Prices are the exception:
+// they are pushed first and saved behind them through the same queue (at least once a
+// second, and on every set price), so a killed dealer may resume from a price a
+// moment older than the last one pushed.
 
 #include <atomic>
 #include <condition_variable>
@@ -134,7 +137,13 @@ private:
     // initial commands; the user is empty when the logon names nothing known.
     SessionContext contextFor(const merrow::LogonInfo& logon) const;
     void priceLoop();
+    // Hands the current prices to the commit queue (requires priceMu_).
     void savePricesLocked(UnixMs now);
+    // Produces the ticks due by now and pushes them to the sessions given (requires
+    // priceMu_); true when any tick was produced. The instruments that ticked are
+    // added to `ticked`.
+    bool pushTicksLocked(const std::vector<merrow::ServerSessionPtr>& sessions, UnixMs now,
+                         std::vector<size_t>& ticked);
     void log(const std::string& line) const;
 
     // Answers one DAS request (the answer text), or fails with a reject reason.

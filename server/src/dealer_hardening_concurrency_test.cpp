@@ -2,7 +2,7 @@
 // current price at once, the log shows session IDs as a prefix only, one dealer per
 // data folder, and a control socket that only its owner can use and that never
 // replaces a file that is not a stale socket; and the edge world the order tests
-// use, served as the SDK reads it.
+// use, served as the SDK reads it; and batches beyond their bound refused.
 
 #include "dealer_fixture.h"
 
@@ -41,6 +41,59 @@ TEST_F(HardeningTest, ResumedSessionsStartAgainFromEveryOffersPrice) {
     // The RTMP session: one level-2 snapshot of every offer.
     ASSERT_TRUE(rtmp->messages().waitFor([](const Got& m) { return !m.quotes.empty(); }, &g));
     EXPECT_EQ(g.quotes.size(), offers);
+}
+
+// A batch of orders, each member under its own ID.
+merrow::IMessage* orderBatch(Client& c, int members, std::vector<std::string>& ids) {
+    merrow::IMessage* batch = c.session()->getMessageFactory()->createMessage(Fx::MSGTYPE_QORAREQUESTBATCH);
+    const std::string batchId = c.newId();
+    batch->setValue(Fx::FLDTAG_TESTREQID, batchId.c_str());
+    batch->setValue(Fx::FLDTAG_MDREQID, batchId.c_str());
+    merrow::IFieldGroupList* list = batch->createGroupList(Fx::FLDTAG_EMBMSG);
+    for (int i = 0; i < members; ++i) {
+        ids.push_back(c.newId());
+        merrow::IMessage* m = c.requestMessage(
+            ids.back(), 34,
+            {{"Stage", "O"}, {"OfferID", "1"}, {"AcctID", "01001"}, {"BuySell", "B"}, {"Quantity", "1000"}});
+        list->addGroup(m);
+        merrow::ConnectionManagerEx::freeObject(m);
+    }
+    return batch;
+}
+
+TEST_F(HardeningTest, OversizedBatchesExecuteNothingAndSayWhy) {
+    auto c = loggedIn();
+    const size_t trades = lines(c->command(10)).size();
+    // Past the bound every member is refused under its own ID, and no order runs.
+    std::vector<std::string> ids;
+    merrow::IMessage* batch = orderBatch(*c, 101, ids);
+    ASSERT_NE(c->session()->send(batch), 0);
+    merrow::ConnectionManagerEx::freeObject(batch);
+    for (const std::string& id : ids) {
+        Got g;
+        ASSERT_TRUE(c->messages().waitFor([&](const Got& m) { return m.id() == id; }, &g)) << id;
+        EXPECT_EQ(g.type, Fx::MSGTYPE_QORAREQUESTREJECT);
+        EXPECT_EQ(g.field(Fx::FLDTAG_QORAERRORDETAILS), "A batch holds at most 100 requests; this one holds 101.");
+    }
+    EXPECT_EQ(lines(c->command(10)).size(), trades);
+    // At the bound the batch runs.
+    ids.clear();
+    batch = orderBatch(*c, 100, ids);
+    ASSERT_NE(c->session()->send(batch), 0);
+    merrow::ConnectionManagerEx::freeObject(batch);
+    Got last;
+    ASSERT_TRUE(c->messages().waitFor([&](const Got& m) { return m.id() == ids.back(); }, &last));
+    EXPECT_EQ(last.type, Fx::MSGTYPE_QORARESPONSE);
+    EXPECT_EQ(lines(c->command(10)).size(), trades + 100);
+
+    // Far past it the session ends instead of taking a flood of rejects; others go on.
+    auto other = loggedIn();
+    ids.clear();
+    batch = orderBatch(*c, 1001, ids);
+    ASSERT_NE(c->session()->send(batch), 0);
+    merrow::ConnectionManagerEx::freeObject(batch);
+    EXPECT_TRUE(c->statuses().waitCode(Fx::STATUSCODE_EXPIRED));
+    EXPECT_EQ(lines(other->command(10)).size(), trades + 100);
 }
 
 TEST(HardeningLogTest, SessionIdsAreLoggedAsAPrefixOnly) {

@@ -23,6 +23,12 @@ using namespace pellora::dealer;
 
 namespace {
 
+// One line on standard error in one write, so lines of different threads never mix.
+void logLine(const std::string& line) {
+    const std::string text = "pellora-dealer: " + line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
 int fail(int code, const std::string& text) {
     std::cerr << "pellora-dealer: " << text << std::endl;
     return code;
@@ -67,7 +73,8 @@ int main(int argc, char** argv) {
     // A tick rate of 0 runs without price moves (set-price still works).
     config.tickRate = opt.tickRate > 0 ? opt.tickRate : 1;
     config.virtualClock = opt.virtualClock;
-    config.serverOptions.log = [](const std::string& line) { std::cerr << "pellora-dealer: " << line << std::endl; };
+    config.serverOptions.log = logLine;
+    config.log = logLine;
 
     // Signals are taken by sigwait below; every thread started from here on blocks them.
     sigset_t signals;

@@ -68,6 +68,9 @@ public:
     OfferQuote quote(size_t i) const;
     const std::vector<PriceState>& states() const { return states_; }
     const TickSchedule& schedule() const { return schedule_; }
+    // When the next scheduled tick falls (it may be skipped as a weekend tick); 0 when
+    // nothing ticks by schedule.
+    UnixMs nextTickTime() const { return tickRate_ > 0 && !instruments_.empty() ? tickTime(schedule_.nextTick) : 0; }
     // Mid of instrument i in price units (rounded down to a whole unit).
     int64_t midUnits(size_t i) const { return (states_[i].bidUnits + states_[i].askUnits) / 2; }
 
