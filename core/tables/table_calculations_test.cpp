@@ -85,6 +85,33 @@ TEST_F(Calculations, InverseAndCrossPipCosts)
     EXPECT_NEAR(offers->find("3")->getPipCost(), 0.01 * 1000 / 100.0, 1e-12);
 }
 
+TEST_F(Calculations, PipCostFollowsSettingsAndInstrumentsChangedBetweenTicks)
+{
+    int fired = 0;
+    Cpp::ConnectionScope scope;
+    manager->instruments()->getEventRefChanged("1").connect(scope, [&] { ++fired; });
+    offers->add(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 0.1, 1e-12);
+    EXPECT_EQ(fired, 1) << "every priced tick tells the offer's instrument listeners";
+    // What the pip cost was derived from moves between ticks: each tick after
+    // follows it.
+    manager->setAccountCurrency("EUR");
+    offers->update(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 0.1 / 1.2001, 1e-12);
+    manager->setBaseUnitSize(10000);
+    offers->update(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 1 / 1.2001, 1e-12);
+    // Not a currency pair any more: its own unit size, converted through the
+    // EUR/USD price.
+    addInstrument(*manager, "1", "EUR/USD", 2, 0.0001, 100);
+    offers->update(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 0.0001 * 100 / 1.2001, 1e-12);
+    // The offer's own point size, too.
+    offers->update(offer("1", "EUR/USD", 1.2000, 1.2002, 0.001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 0.001 * 100 / 1.2001, 1e-12);
+    EXPECT_EQ(fired, 5);
+}
+
 TEST_F(Calculations, ZeroIsAValueWhenTheMarketReturnsToTheOpenRate)
 {
     offers->add(offer("1", "EUR/USD", 1.2010, 1.2012, 0.0001).get());
