@@ -36,25 +36,27 @@ TableCalculations::TableCalculations(TablesManager& manager, OffersTableT& offer
 
 void TableCalculations::rowAdded(OfferRow* offer)
 {
-    calculateOffersFields(*offer);
-    recalculateOfferRows(offer->record().OfferID.c_str(), offer);
+    OfferEntry& entry = calculateOffersFields(*offer);
+    recalculateOfferRows(offer->record().OfferID.c_str(), offer, entry);
 }
 
 void TableCalculations::rowChanged(OfferRow* offer, OfferRow*)
 {
-    calculateOffersFields(*offer);
-    recalculateOfferRows(offer->record().OfferID.c_str(), offer);
+    OfferEntry& entry = calculateOffersFields(*offer);
+    recalculateOfferRows(offer->record().OfferID.c_str(), offer, entry);
 }
 
 void TableCalculations::rowDeleted(OfferRow* offer)
 {
     // The trades of an offer that left show no price any more.
-    if (OfferEntry* entry = m_indexes.findOffer(offer->record().OfferID.c_str()))
+    const char* offerID = offer->record().OfferID.c_str();
+    if (OfferEntry* entry = m_indexes.findOffer(offerID)) {
         entry->pipCostCalculated = false;
-    recalculateOfferRows(offer->record().OfferID.c_str(), nullptr);
+        recalculateOfferRows(offerID, nullptr, *entry);
+    }
 }
 
-void TableCalculations::calculateOffersFields(OfferRow& offer)
+OfferEntry& TableCalculations::calculateOffersFields(OfferRow& offer)
 {
     Offer& o = offer.record();
     OfferEntry& entry = m_indexes.offer(o.OfferID.c_str());
@@ -106,6 +108,7 @@ void TableCalculations::calculateOffersFields(OfferRow& offer)
         entry.unitsPerPipCost = route.units / pipCost;
         entry.pipCostCalculated = std::isfinite(entry.unitsPerPipCost) && entry.unitsPerPipCost != 0;
     }
+    return entry;
 }
 
 void TableCalculations::findPipCostRoute(const Offer& o, PipCostRoute& route)
@@ -145,11 +148,9 @@ void TableCalculations::findPipCostRoute(const Offer& o, PipCostRoute& route)
     }
 }
 
-void TableCalculations::recalculateOfferRows(const char* offerID, OfferRow* offer)
+void TableCalculations::recalculateOfferRows(const char* offerID, OfferRow* offer, OfferEntry& offerEntry)
 {
-    OfferEntry* entry = m_indexes.findOffer(offerID);
-    if (entry == nullptr)
-        return;
+    OfferEntry* entry = &offerEntry;
     // One tick reports each changed row once: the trades as they are calculated, then
     // their accounts and the Summary row, all before the offer itself.
     m_tickAccounts.clear();

@@ -47,12 +47,14 @@ public:
     void rowChanged(OfferRow* offer, OfferRow* old) override;
     void rowDeleted(OfferRow* offer) override;
     // The pip cost and units per pip cost of the offer.
-    void calculateOffersFields(OfferRow& offer);
+    // Returns the offer's index entry.
+    OfferEntry& calculateOffersFields(OfferRow& offer);
     // Works out how the offer's pip cost reaches the account's currency.
     void findPipCostRoute(const Offer& offer, PipCostRoute& route);
     // Every trade and order of the offer, after its price or pip cost moved.
-    // offer is the offer's row, or null when it is not in the table.
-    void recalculateOfferRows(const char* offerID, OfferRow* offer);
+    // offer is the offer's row, or null when it is not in the table; entry is its
+    // index entry.
+    void recalculateOfferRows(const char* offerID, OfferRow* offer, OfferEntry& entry);
 
     // accounts_calculation.cpp
     void rowAdded(AccountRow* account) override;
