@@ -85,6 +85,9 @@ public:
     bool initializeTradesFields(TradeRow& trade);
     // An entry order's Stop and Limit from the orders waiting for it.
     bool initializeEntryOrderFields(OrderRow& order);
+    // Shows (show set) or takes back the trail step and rate of an entry order's
+    // waiting stop on the entry order; true when its cells moved.
+    bool copyStopTrail(OrderRow& order, bool show, int trailStep, double trailRate);
     // The trailing rate; true when the rate moved.
     bool calculateOrdersFields(OrderRow& order, bool fire);
 

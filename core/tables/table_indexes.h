@@ -116,6 +116,10 @@ public:
     // the order arrives.
     std::unordered_map<const OrderRow*, int>& trailDistances() { return m_trailDistances; }
 
+    // The entry orders that show the trail step and trail rate of their waiting stop,
+    // each with its own trail rate (its own trail step is 0) to restore.
+    std::unordered_map<const OrderRow*, double>& copiedTrails() { return m_copiedTrails; }
+
     // Bytes held per entry, for the memory figures of the benchmarks.
     static constexpr size_t kBytesPerTradeEntry = sizeof(TradeLink);
 
@@ -126,6 +130,7 @@ private:
     std::unordered_map<std::string, std::vector<RefPtr<OrderRow>>> m_ordersByTrade;
     std::unordered_map<std::string, std::vector<RefPtr<OrderRow>>> m_ordersByRequest;
     std::unordered_map<const OrderRow*, int> m_trailDistances;
+    std::unordered_map<const OrderRow*, double> m_copiedTrails;
 };
 
 } // namespace zel
