@@ -24,7 +24,9 @@
 // Heap allocations of this thread, counted by the replaced operator new below, so
 // that a tick reports what it allocates. The replacement pairs malloc with free,
 // which the compiler cannot see through once it inlines them.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 thread_local long t_allocations = 0;
 
 void* operator new(std::size_t size)
