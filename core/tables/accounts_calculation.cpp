@@ -40,11 +40,12 @@ void TableCalculations::calculateAccountsFields(AccountRow& account, double gros
 {
     Account& a = account.record();
     const double equity = cellValue(a.Balance) + grossPL;
-    storeCalculated(account, a.GrossPL, AccountColumns::GrossPL, grossPL);
-    storeCalculated(account, a.Equity, AccountColumns::Equity, equity);
-    storeCalculated(account, a.UsableMargin, AccountColumns::UsableMargin, equity - cellValue(a.UsedMargin));
-    storeCalculated(account, a.DayPL, AccountColumns::DayPL,
-                    equity - cellValue(a.M2MEquity) - cellValue(a.NonTradeEquity));
+    CalculatedCells<AccountRow> cells(account);
+    cells.store(a.GrossPL, AccountColumns::GrossPL, grossPL);
+    cells.store(a.Equity, AccountColumns::Equity, equity);
+    cells.store(a.UsableMargin, AccountColumns::UsableMargin, equity - cellValue(a.UsedMargin));
+    cells.store(a.DayPL, AccountColumns::DayPL, equity - cellValue(a.M2MEquity) - cellValue(a.NonTradeEquity));
+    cells.commit();
 }
 
 } // namespace zel

@@ -108,13 +108,19 @@ public:
         const uint64_t version = m_version.load(std::memory_order_acquire);
         if (version != m_cachedVersion) {
             LockGuard<Mutex> lock(m_mutex);
+            // A fire further up this thread's stack may still walk the old copy.
+            if (m_firing > 0)
+                m_retired.push_back(std::move(m_cache));
             m_cache = m_list;
             m_cachedVersion = version;
         }
-        if (m_cache->empty())
+        const std::vector<std::shared_ptr<Slot>>& list = *m_cache;
+        if (list.empty())
             return;
-        const std::shared_ptr<const std::vector<std::shared_ptr<Slot>>> list = m_cache;
-        for (const std::shared_ptr<Slot>& slot : *list) {
+        // No reference count per call: the copy stays alive (in m_cache or
+        // m_retired) until the outermost fire returns.
+        ++m_firing;
+        for (const std::shared_ptr<Slot>& slot : list) {
             if (!slot->active.load(std::memory_order_acquire))
                 continue;
             try {
@@ -122,6 +128,8 @@ public:
             } catch (...) {
             }
         }
+        if (--m_firing == 0 && !m_retired.empty())
+            m_retired.clear();
     }
 
 private:
@@ -137,6 +145,9 @@ private:
     std::shared_ptr<const std::vector<std::shared_ptr<Slot>>> m_cache =
         std::make_shared<std::vector<std::shared_ptr<Slot>>>();
     uint64_t m_cachedVersion = 0;
+    // Nesting of fire on the applying thread, and the copies replaced meanwhile.
+    int m_firing = 0;
+    std::vector<std::shared_ptr<const std::vector<std::shared_ptr<Slot>>>> m_retired;
 };
 
 template <class ITable, class Row>

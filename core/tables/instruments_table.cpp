@@ -52,6 +52,7 @@ void InstrumentsTable::add(std::unique_ptr<Instrument> record)
         m_symbols.insert(record->symbol.c_str(), id.get());
     }
     data->setInstrument(std::shared_ptr<const Instrument>(std::move(record)));
+    m_version.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::shared_ptr<const Instrument> InstrumentsTable::find(const char* offerID)
@@ -99,6 +100,12 @@ void InstrumentsTable::fireChanged(const char* offerID)
 {
     if (RefPtr<InstrumentData> data = entry(offerID))
         data->changed().fire();
+}
+
+Cpp::Event<>* InstrumentsTable::findEventChanged(const char* offerID)
+{
+    RefPtr<InstrumentData> data = entry(offerID);
+    return data ? &data->changed() : nullptr;
 }
 
 void InstrumentsTable::fireChangedByInstrument(const char* symbol)

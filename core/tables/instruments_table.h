@@ -11,6 +11,8 @@
 // record pointer); adds are serialized by the table's own lock, since an update
 // merges with the stored record. Events fire on the caller's thread.
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -61,8 +63,14 @@ public:
     // An unknown symbol gets an event that nothing ever fires.
     Cpp::Event<>& getEventRefChangedByInstrument(const char* symbol);
     void fireChanged(const char* offerID);
+    // The offer's changed event, or null while the offer has no entry. Lives as
+    // long as the table.
+    Cpp::Event<>* findEventChanged(const char* offerID);
     void fireChangedByInstrument(const char* symbol);
     size_t size() const { return m_offers.size(); }
+    // Moves on after every add: what was derived from the instruments before an
+    // earlier value may be stale.
+    uint64_t version() const { return m_version.load(std::memory_order_acquire); }
 
 protected:
     ~InstrumentsTable() override = default;
@@ -82,6 +90,7 @@ private:
     RefPtr<InstrumentData> entryBySymbol(const char* symbol);
 
     Mutex m_addMutex;
+    std::atomic<uint64_t> m_version{1};
     rl::concurrent_hash_map<InstrumentData> m_offers;
     rl::concurrent_hash_map<OfferIDText> m_symbols;
     Cpp::Event<> m_unknown;

@@ -47,6 +47,7 @@ void TableCalculations::unindexOrder(OrderRow& order)
             m_indexes.dropOrdersByRequest(o.RequestID.c_str());
     }
     m_indexes.trailDistances().erase(&order);
+    m_indexes.copiedTrails().erase(&order);
 }
 
 // The trade of tradeID and the entry orders of requestID take their stop and limit
@@ -141,6 +142,8 @@ bool TableCalculations::initializeEntryOrderFields(OrderRow& order)
     bool haveLimit = false;
     double stop = 0;
     double limit = 0;
+    int trailStep = 0;
+    double trailRate = 0;
     if (isEntry(o) && isWorking(o)) {
         if (auto* orders = m_indexes.findOrdersByRequest(o.RequestID.c_str())) {
             for (const RefPtr<OrderRow>& other : *orders) {
@@ -150,6 +153,8 @@ bool TableCalculations::initializeEntryOrderFields(OrderRow& order)
                     continue;
                 if (kindOf(w) == 'S' && !haveStop) {
                     stop = cellValue(w.Rate);
+                    trailStep = cellValue(w.TrailStep);
+                    trailRate = cellValue(w.TrailRate);
                     haveStop = true;
                 } else if (kindOf(w) == 'L' && !haveLimit) {
                     limit = cellValue(w.Rate);
@@ -164,8 +169,42 @@ bool TableCalculations::initializeEntryOrderFields(OrderRow& order)
     const bool wasLimit = order.isCalculated(OrderColumns::Limit);
     storeCalculated(order, o.Stop, OrderColumns::Stop, stop, haveStop);
     storeCalculated(order, o.Limit, OrderColumns::Limit, limit, haveLimit);
+    const bool trailMoved = copyStopTrail(order, haveStop, trailStep, trailRate);
     return oldStop != cellValue(o.Stop) || oldLimit != cellValue(o.Limit) || wasStop != haveStop ||
-           wasLimit != haveLimit;
+           wasLimit != haveLimit || trailMoved;
+}
+
+// An entry order shows the trailing of the stop waiting for it, but only in place of
+// trailing of its own: an entry order's own trail step and rate are never
+// overwritten, and a shown stop trail never makes the entry order's rate trail.
+// When the stop leaves, the entry order's own (empty) trail comes back.
+bool TableCalculations::copyStopTrail(OrderRow& order, bool show, int trailStep, double trailRate)
+{
+    Order& o = order.record();
+    auto& copied = m_indexes.copiedTrails();
+    if (!show && copied.empty())
+        return false;
+    auto it = copied.find(&order);
+    const bool showing = it != copied.end();
+    if (!showing && cellValue(o.TrailStep) != 0)
+        return false;  // trailing of its own
+    if (!show && !showing)
+        return false;
+    if (!showing)
+        it = copied.emplace(&order, cellValue(o.TrailRate)).first;
+    const int step = show ? trailStep : 0;
+    const double rate = show ? trailRate : it->second;
+    if (!show)
+        copied.erase(it);
+    const bool stepMoved = cellValue(o.TrailStep) != step;
+    const bool rateMoved = !(cellValue(o.TrailRate) == rate);
+    storeCellValue(o.TrailStep, step);
+    storeCellValue(o.TrailRate, rate);
+    if (stepMoved)
+        order.setCellChanged(OrderColumns::TrailStep, true);
+    if (rateMoved)
+        order.setCellChanged(OrderColumns::TrailRate, true);
+    return stepMoved || rateMoved;
 }
 
 // A trailing stop keeps the whole-pip distance it had from the market when it
@@ -176,6 +215,9 @@ bool TableCalculations::calculateOrdersFields(OrderRow& order, bool fire)
     Order& o = order.record();
     const int step = cellValue(o.TrailStep);
     if (step <= 0 || !isWorking(o) || kindOf(o) != 'S')
+        return false;
+    // The trail step of the entry order's stop, shown on the entry order.
+    if (!m_indexes.copiedTrails().empty() && m_indexes.copiedTrails().count(&order) != 0)
         return false;
     double bid = 0;
     double ask = 0;

@@ -16,17 +16,16 @@ bool cellDiffers(const T& a, const T& b)
 }
 inline bool cellDiffers(const RecordText& a, const RecordText& b) { return !(a == b); }
 
-#define ZEL_MARK_CELL(name, type, kind)                                 \
-    {                                                                   \
-        const bool d = cellDiffers(mine.name, theirs.name);             \
-        row.setCellChanged(Row::Columns::name, d);                      \
-        any = any || d;                                                 \
-    }
+#define ZEL_MARK_CELL(name, type, kind)                                             \
+    if (cellDiffers(mine.name, theirs.name))                                        \
+        mask |= uint64_t{1} << Row::Columns::name;
 
+// Every column has its bit, so the whole mask is worked out first and stored once.
 template <class Row>
 bool markCells(Row& row, const typename Row::RecordType& mine, const typename Row::RecordType& theirs)
 {
-    bool any = false;
+    static_assert(Row::Columns::count <= 64, "one bit per column");
+    uint64_t mask = 0;
     if constexpr (Row::kTable == ZelTable::Offers) {
         ZEL_OFFER_COLUMNS(ZEL_MARK_CELL)
     } else if constexpr (Row::kTable == ZelTable::Accounts) {
@@ -42,7 +41,8 @@ bool markCells(Row& row, const typename Row::RecordType& mine, const typename Ro
     } else {
         ZEL_SUMMARY_COLUMNS(ZEL_MARK_CELL)
     }
-    return any;
+    row.storeChangeMask(mask);
+    return mask != 0;
 }
 
 #undef ZEL_MARK_CELL

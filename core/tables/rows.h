@@ -102,6 +102,18 @@ public:
         else
             __atomic_fetch_and(&m_record->changeMask, ~bit, __ATOMIC_RELAXED);
     }
+    // Sets the bits of set and clears those of clear, in one store if anything moved.
+    void updateChangeMask(uint64_t set, uint64_t clear)
+    {
+        const uint64_t was = __atomic_load_n(&m_record->changeMask, __ATOMIC_RELAXED);
+        const uint64_t now = (was | set) & ~clear;
+        if (now != was)
+            __atomic_store_n(&m_record->changeMask, now, __ATOMIC_RELAXED);
+    }
+    uint64_t calculatedMask() const { return m_calculated; }
+    void setCalculatedMask(uint64_t mask) { m_calculated = mask; }
+    // Sets every change bit at once; safe while readers test the bits.
+    void storeChangeMask(uint64_t mask) { __atomic_store_n(&m_record->changeMask, mask, __ATOMIC_RELAXED); }
     // Whether the table manager holds a calculated value in that column (0 is a value
     // too). Read and written only by the thread that applies table changes.
     bool isCalculated(int column) const { return column >= 0 && column < 64 && ((m_calculated >> column) & 1u) != 0; }

@@ -364,6 +364,9 @@ TEST(Rows, RecordTextsKeepTheirBytesAtEveryLength)
         EXPECT_EQ(std::string(t.c_str()), expected) << "NUL right after the text";
         EXPECT_TRUE(t == expected);
         EXPECT_FALSE(t != expected.c_str());
+        // Two texts compare by content whatever each went through before.
+        EXPECT_TRUE(t == RecordText(expected));
+        EXPECT_TRUE(RecordText(expected + "x") != t);
         EXPECT_EQ(t.empty(), expected.empty());
     };
     const size_t lengths[] = {0, 1, 2, 3, 4, 7, 8, 9, 14, 15, 16, 17, 31, 236};

@@ -61,19 +61,21 @@ void TableCalculations::calculateSummariesFields(const OfferRow* offer, OfferEnt
     const SideTotals& buy = entry.buy;
     const SideTotals& sell = entry.sell;
     const double gross = buy.grossPL + sell.grossPL;
-    storeCalculated(summary, s.BuyAvgOpen, SummaryColumns::BuyAvgOpen, buy.count ? buy.openRates / buy.count : 0);
-    storeCalculated(summary, s.SellAvgOpen, SummaryColumns::SellAvgOpen, sell.count ? sell.openRates / sell.count : 0);
-    storeCalculated(summary, s.BuyAmountK, SummaryColumns::BuyAmountK, buy.amountK);
-    storeCalculated(summary, s.SellAmountK, SummaryColumns::SellAmountK, sell.amountK);
-    storeCalculated(summary, s.AmountK, SummaryColumns::AmountK, buy.amountK - sell.amountK);
-    storeCalculated(summary, s.BuyNetPL, SummaryColumns::BuyNetPL, buy.grossPL);
-    storeCalculated(summary, s.SellNetPL, SummaryColumns::SellNetPL, sell.grossPL);
-    storeCalculated(summary, s.GrossPL, SummaryColumns::GrossPL, gross);
+    CalculatedCells<SummariesRow> cells(summary);
+    cells.store(s.BuyAvgOpen, SummaryColumns::BuyAvgOpen, buy.count ? buy.openRates / buy.count : 0);
+    cells.store(s.SellAvgOpen, SummaryColumns::SellAvgOpen, sell.count ? sell.openRates / sell.count : 0);
+    cells.store(s.BuyAmountK, SummaryColumns::BuyAmountK, buy.amountK);
+    cells.store(s.SellAmountK, SummaryColumns::SellAmountK, sell.amountK);
+    cells.store(s.AmountK, SummaryColumns::AmountK, buy.amountK - sell.amountK);
+    cells.store(s.BuyNetPL, SummaryColumns::BuyNetPL, buy.grossPL);
+    cells.store(s.SellNetPL, SummaryColumns::SellNetPL, sell.grossPL);
+    cells.store(s.GrossPL, SummaryColumns::GrossPL, gross);
     // Net of the commissions and rollover of every open trade of the offer.
-    storeCalculated(summary, s.NetPL, SummaryColumns::NetPL, gross - entry.commission + entry.rollover);
+    cells.store(s.NetPL, SummaryColumns::NetPL, gross - entry.commission + entry.rollover);
     // A buy closes at the bid (SellClose), a sell at the ask (BuyClose).
-    storeCalculated(summary, s.SellClose, SummaryColumns::SellClose, bid, priced && buy.count > 0);
-    storeCalculated(summary, s.BuyClose, SummaryColumns::BuyClose, ask, priced && sell.count > 0);
+    cells.store(s.SellClose, SummaryColumns::SellClose, bid, priced && buy.count > 0);
+    cells.store(s.BuyClose, SummaryColumns::BuyClose, ask, priced && sell.count > 0);
+    cells.commit();
 }
 
 } // namespace zel

@@ -47,9 +47,14 @@ public:
     void rowChanged(OfferRow* offer, OfferRow* old) override;
     void rowDeleted(OfferRow* offer) override;
     // The pip cost and units per pip cost of the offer.
-    void calculateOffersFields(OfferRow& offer);
+    // Returns the offer's index entry.
+    OfferEntry& calculateOffersFields(OfferRow& offer);
+    // Works out how the offer's pip cost reaches the account's currency.
+    void findPipCostRoute(const Offer& offer, PipCostRoute& route);
     // Every trade and order of the offer, after its price or pip cost moved.
-    void recalculateOfferRows(const char* offerID);
+    // offer is the offer's row, or null when it is not in the table; entry is its
+    // index entry.
+    void recalculateOfferRows(const char* offerID, OfferRow* offer, OfferEntry& entry);
 
     // accounts_calculation.cpp
     void rowAdded(AccountRow* account) override;
@@ -80,6 +85,9 @@ public:
     bool initializeTradesFields(TradeRow& trade);
     // An entry order's Stop and Limit from the orders waiting for it.
     bool initializeEntryOrderFields(OrderRow& order);
+    // Shows (show set) or takes back the trail step and rate of an entry order's
+    // waiting stop on the entry order; true when its cells moved.
+    bool copyStopTrail(OrderRow& order, bool show, int trailStep, double trailRate);
     // The trailing rate; true when the rate moved.
     bool calculateOrdersFields(OrderRow& order, bool fire);
 
@@ -113,7 +121,45 @@ private:
     TableIndexes m_indexes;
     // A tick's recalculation: accounts to report once it is through.
     bool m_inTick = false;
+    uint64_t m_tickSerial = 0;  // marks the accounts already in m_tickAccounts
     std::vector<AccountEntry*> m_tickAccounts;
+};
+
+// Stores the calculated numbers of one row, then its change bits and calculated
+// flags together: one read and at most one write of the change mask per row. Each
+// column is stored at most once between construction and commit.
+template <class Row>
+class CalculatedCells {
+public:
+    explicit CalculatedCells(Row& row) : m_row(row), m_calculated(row.calculatedMask()) {}
+    CalculatedCells(const CalculatedCells&) = delete;
+    CalculatedCells& operator=(const CalculatedCells&) = delete;
+
+    void store(double& cell, int column, double value, bool calculated = true)
+    {
+        if (!calculated)
+            value = 0;
+        const double before = cellValue(cell);
+        storeCellValue(cell, value);
+        const uint64_t bit = uint64_t{1} << column;
+        const bool was = (m_calculated & bit) != 0;
+        if (before != value || was != calculated)
+            m_set |= bit;
+        else
+            m_clear |= bit;
+        m_calculated = calculated ? (m_calculated | bit) : (m_calculated & ~bit);
+    }
+    void commit()
+    {
+        m_row.updateChangeMask(m_set, m_clear);
+        m_row.setCalculatedMask(m_calculated);
+    }
+
+private:
+    Row& m_row;
+    uint64_t m_calculated;
+    uint64_t m_set = 0;
+    uint64_t m_clear = 0;
 };
 
 // Stores a calculated number: the change bit says whether it differs from the value

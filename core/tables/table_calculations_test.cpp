@@ -85,6 +85,33 @@ TEST_F(Calculations, InverseAndCrossPipCosts)
     EXPECT_NEAR(offers->find("3")->getPipCost(), 0.01 * 1000 / 100.0, 1e-12);
 }
 
+TEST_F(Calculations, PipCostFollowsSettingsAndInstrumentsChangedBetweenTicks)
+{
+    int fired = 0;
+    Cpp::ConnectionScope scope;
+    manager->instruments()->getEventRefChanged("1").connect(scope, [&] { ++fired; });
+    offers->add(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 0.1, 1e-12);
+    EXPECT_EQ(fired, 1) << "every priced tick tells the offer's instrument listeners";
+    // What the pip cost was derived from moves between ticks: each tick after
+    // follows it.
+    manager->setAccountCurrency("EUR");
+    offers->update(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 0.1 / 1.2001, 1e-12);
+    manager->setBaseUnitSize(10000);
+    offers->update(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 1 / 1.2001, 1e-12);
+    // Not a currency pair any more: its own unit size, converted through the
+    // EUR/USD price.
+    addInstrument(*manager, "1", "EUR/USD", 2, 0.0001, 100);
+    offers->update(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 0.0001 * 100 / 1.2001, 1e-12);
+    // The offer's own point size, too.
+    offers->update(offer("1", "EUR/USD", 1.2000, 1.2002, 0.001).get());
+    EXPECT_NEAR(offers->find("1")->getPipCost(), 0.001 * 100 / 1.2001, 1e-12);
+    EXPECT_EQ(fired, 5);
+}
+
 TEST_F(Calculations, ZeroIsAValueWhenTheMarketReturnsToTheOpenRate)
 {
     offers->add(offer("1", "EUR/USD", 1.2010, 1.2012, 0.0001).get());
@@ -157,6 +184,50 @@ TEST_F(Calculations, StopAndLimitFollowTheirOrders)
     orders->add(order("L9", "1", "", "R9", "L", 1.1700, false).get());
     EXPECT_NEAR(orders->find("E1")->getStop(), 1.14, 1e-12);
     EXPECT_NEAR(orders->find("E1")->getLimit(), 1.17, 1e-12);
+}
+
+TEST_F(Calculations, AnEntryOrderShowsTheTrailOfItsWaitingStopButNeverTrailsOnIt)
+{
+    offers->add(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    orders->add(order("E1", "1", "", "R9", "SE", 1.1500).get());
+    RefPtr<OrderRow> stop = order("S9", "1", "", "R9", "S", 1.1400, false);
+    stop->record().TrailStep = 3;
+    stop->record().TrailRate = 1.1405;
+    orders->add(stop.get());
+    RefPtr<OrderRow> e = orders->find("E1");
+    EXPECT_NEAR(e->getStop(), 1.14, 1e-12);
+    EXPECT_EQ(e->getTrailStep(), 3);
+    EXPECT_NEAR(e->getTrailRate(), 1.1405, 1e-12);
+    EXPECT_TRUE(e->isTrailStepChanged());
+    // The stop's trail step is not the entry order's own: its rate stays put.
+    offers->update(offer("1", "EUR/USD", 1.1900, 1.1902, 0.0001).get());
+    offers->update(offer("1", "EUR/USD", 1.1800, 1.1802, 0.0001).get());
+    EXPECT_NEAR(orders->find("E1")->getRate(), 1.15, 1e-12);
+    // Nor when the server replaces the entry order while the market rises.
+    orders->update(order("E1", "1", "", "R9", "SE", 1.1500).get());
+    offers->update(offer("1", "EUR/USD", 1.2000, 1.2002, 0.0001).get());
+    orders->update(order("E1", "1", "", "R9", "SE", 1.1500).get());
+    EXPECT_NEAR(orders->find("E1")->getRate(), 1.15, 1e-12);
+    EXPECT_EQ(orders->find("E1")->getTrailStep(), 3);
+    // The stop leaves: the entry order's own empty trail comes back.
+    orders->remove(orders->find("S9").get());
+    e = orders->find("E1");
+    EXPECT_EQ(e->getTrailStep(), 0);
+    EXPECT_EQ(e->getTrailRate(), 0);
+    EXPECT_EQ(e->getStop(), 0);
+
+    // An entry order trailing on its own keeps its own trail step and rate.
+    RefPtr<OrderRow> own = order("E2", "1", "", "R8", "SE", 1.1700);
+    own->record().TrailStep = 5;
+    own->record().TrailRate = 1.1650;
+    orders->add(own.get());
+    RefPtr<OrderRow> trailingStop = order("S8", "1", "", "R8", "S", 1.1600, false);
+    trailingStop->record().TrailStep = 2;
+    orders->add(trailingStop.get());
+    e = orders->find("E2");
+    EXPECT_NEAR(e->getStop(), 1.16, 1e-12);
+    EXPECT_EQ(e->getTrailStep(), 5);
+    EXPECT_NEAR(e->getTrailRate(), 1.1650, 1e-12);
 }
 
 TEST_F(Calculations, TrailingStopFollowsTheMarketInWholePips)

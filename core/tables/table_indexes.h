@@ -7,11 +7,13 @@
 // [Threading] Used only under the table manager's write lock.
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "core/base/ref_ptr.h"
+#include "core/tables/event.h"
 #include "core/tables/rows.h"
 
 namespace zel {
@@ -36,6 +38,7 @@ struct SideTotals {
 struct AccountEntry {
     double grossPL = 0;       // the sum of its trades' calculated GrossPL
     RefPtr<AccountRow> row;   // the account's current row, null while it has none
+    uint64_t tickSerial = 0;  // the last tick that listed it for recalculation
 };
 
 // An open trade of an offer, with its account's entry at hand for the tick.
@@ -44,12 +47,35 @@ struct TradeLink {
     AccountEntry* account;
 };
 
+// How an offer's pip cost reaches the account's currency, worked out from the
+// instrument, the offer's own columns and the session's settings, and kept until one
+// of them changes: a tick then only applies the current price.
+struct PipCostRoute {
+    enum class Kind { None, Direct, DivideByMid, DivideByOtherMid, TimesOtherMid };
+    // The instruments' and settings' versions it was made at; 0 is never valid.
+    uint64_t instrumentsVersion = 0;
+    uint64_t settingsVersion = 0;
+    // The offer's columns it was made from.
+    RecordText instrument;
+    RecordText contractCurrency;
+    double pointSize = 0;
+    int32_t contractMultiplier = 0;
+    Kind kind = Kind::None;
+    double units = 0;
+    double pipCost = 0;     // in the quote currency: point size times units
+    std::string otherOfferID;  // the offer whose mid price converts it
+    // The offer's changed event in the instruments table (entries live as long as
+    // the table), null while the offer has no entry there.
+    Cpp::Event<>* changed = nullptr;
+};
+
 struct OfferEntry {
     std::vector<TradeLink> trades;
     std::vector<RefPtr<OrderRow>> orders;
     // Pip cost of the offer's last calculation; valid only when pipCostCalculated.
     bool pipCostCalculated = false;
     double unitsPerPipCost = 0;
+    PipCostRoute route;
     SideTotals buy;
     SideTotals sell;
     double commission = 0;    // of all open trades
@@ -90,6 +116,10 @@ public:
     // the order arrives.
     std::unordered_map<const OrderRow*, int>& trailDistances() { return m_trailDistances; }
 
+    // The entry orders that show the trail step and trail rate of their waiting stop,
+    // each with its own trail rate (its own trail step is 0) to restore.
+    std::unordered_map<const OrderRow*, double>& copiedTrails() { return m_copiedTrails; }
+
     // Bytes held per entry, for the memory figures of the benchmarks.
     static constexpr size_t kBytesPerTradeEntry = sizeof(TradeLink);
 
@@ -100,6 +130,7 @@ private:
     std::unordered_map<std::string, std::vector<RefPtr<OrderRow>>> m_ordersByTrade;
     std::unordered_map<std::string, std::vector<RefPtr<OrderRow>>> m_ordersByRequest;
     std::unordered_map<const OrderRow*, int> m_trailDistances;
+    std::unordered_map<const OrderRow*, double> m_copiedTrails;
 };
 
 } // namespace zel

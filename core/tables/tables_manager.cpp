@@ -83,6 +83,7 @@ void TablesManager::setAccountCurrency(const char* currency)
 {
     LockGuard<Mutex> lock(m_mutex);
     m_accountCurrency = currency ? currency : "";
+    m_settingsVersion.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void TablesManager::setBaseUnitSize(const char* size)

@@ -66,7 +66,13 @@ public:
     std::string getAccountCurrency() const;
     void setAccountCurrency(const char* currency);
     int getBaseUnitSize() const { return m_baseUnitSize.load(); }
-    void setBaseUnitSize(int size) { m_baseUnitSize.store(size); }
+    void setBaseUnitSize(int size)
+    {
+        m_baseUnitSize.store(size);
+        m_settingsVersion.fetch_add(1, std::memory_order_acq_rel);
+    }
+    // Moves on whenever the account currency or the base unit size is set.
+    uint64_t settingsVersion() const { return m_settingsVersion.load(std::memory_order_acquire); }
     // The text form, as the system properties carry it; not a number counts as 0.
     void setBaseUnitSize(const char* size);
 
@@ -130,6 +136,7 @@ private:
                RefPtr<ILiveTable<TradeRow>>, RefPtr<ILiveTable<ClosedTradeRow>>, RefPtr<ILiveTable<MessageRow>>>
         m_liveTables ZEL_GUARDED_BY(m_mutex);
     std::atomic<int> m_baseUnitSize{0};
+    std::atomic<uint64_t> m_settingsVersion{1};
     RecursiveMutex m_writeMutex;
 };
 

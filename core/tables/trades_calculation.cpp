@@ -134,19 +134,24 @@ void TableCalculations::calculateTradesFields(TradeRow& trade, bool fire, const 
             haveGross = std::isfinite(gross);
         }
     }
-    storeCalculated(trade, t.Close, TradeColumns::Close, close, haveClose);
-    storeCalculated(trade, t.PL, TradeColumns::PL, pips, havePL);
-    storeCalculated(trade, t.GrossPL, TradeColumns::GrossPL, gross, haveGross);
+    CalculatedCells<TradeRow> cells(trade);
+    cells.store(t.Close, TradeColumns::Close, close, haveClose);
+    cells.store(t.PL, TradeColumns::PL, pips, havePL);
+    cells.store(t.GrossPL, TradeColumns::GrossPL, gross, haveGross);
+    cells.commit();
 
-    const double after = contribution(trade);
+    const double after = haveGross ? gross : 0.0;
     if (entry != nullptr) {
         SideTotals& side = buy ? entry->buy : entry->sell;
         side.grossPL += after - before;
     }
     if (m_inTick) {
-        addAccountGross(account, after - before, false);
-        if (std::find(m_tickAccounts.begin(), m_tickAccounts.end(), &account) == m_tickAccounts.end())
+        // The account's row is calculated once at the end of the tick.
+        account.grossPL += after - before;
+        if (account.tickSerial != m_tickSerial) {
+            account.tickSerial = m_tickSerial;
             m_tickAccounts.push_back(&account);
+        }
     } else {
         addAccountGross(account, after - before, true);
         if (entry != nullptr)
