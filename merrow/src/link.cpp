@@ -211,35 +211,43 @@ void Link::postMaybeWrite()
     asio::defer(m_strand, [self = shared_from_this()] { self->maybeWrite(); });
 }
 
-Status Link::sendMessage(const wire::FrameHeader& header, const IMessage& message)
+// Caller holds m_mutex.
+Status Link::encodeLocked(const wire::FrameHeader& header, const IMessage& message, bool& full, bool& post)
 {
-    bool post = false;
-    bool full = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closing)
-            return Status::error("the connection is closed");
-        const size_t before = m_pending.bytes.size();
-        Status st = wire::encodeFrame(header, message, m_pending.bytes, m_options.sendLimits);
-        if (!st.ok())
-            return st;
-        const size_t added = m_pending.bytes.size() - before;
-        if (!roomLocked(added)) {
-            m_pending.bytes.resize(before);
-            full = true;
-        } else {
-            m_queuedBytes += added;
-            appendBytesPieceLocked(before, added);
-            post = scheduleWriteLocked();
-        }
-    }
-    if (full) {
-        overflow();
+    full = false;
+    post = false;
+    if (m_closing)
+        return Status::error("the connection is closed");
+    const size_t before = m_pending.bytes.size();
+    Status st = wire::encodeFrame(header, message, m_pending.bytes, m_options.sendLimits);
+    if (!st.ok())
+        return st;
+    const size_t added = m_pending.bytes.size() - before;
+    if (!roomLocked(added)) {
+        m_pending.bytes.resize(before);
+        full = true;
         return Status::error("the peer does not read what is sent to it");
     }
+    m_queuedBytes += added;
+    appendBytesPieceLocked(before, added);
+    post = scheduleWriteLocked();
+    return Status();
+}
+
+Status Link::sendMessage(const wire::FrameHeader& header, const IMessage& message)
+{
+    bool full = false;
+    bool post = false;
+    Status st;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        st = encodeLocked(header, message, full, post);
+    }
+    if (full)
+        overflow();
     if (post)
         postMaybeWrite();
-    return Status();
+    return st;
 }
 
 Status Link::sendBytes(const uint8_t* data, size_t size)
@@ -640,29 +648,19 @@ void Link::sendAdmin(const char* msgType, const std::string& testReqId)
         message = admin::build(admin::TestRequest{testReqId});
     else
         message = admin::build(admin::Heartbeat{testReqId});
-    bool post = false;
     bool full = false;
+    bool post = false;
+    Status st;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closing)
-            return;
-        const size_t before = m_pending.bytes.size();
-        if (!wire::encodeFrame(header, *message, m_pending.bytes, m_options.sendLimits).ok())
-            return;
-        const size_t added = m_pending.bytes.size() - before;
-        if (!roomLocked(added)) {
-            m_pending.bytes.resize(before);
-            full = true;
-        } else {
-            m_queuedBytes += added;
-            appendBytesPieceLocked(before, added);
-            post = scheduleWriteLocked();
-        }
+        st = encodeLocked(header, *message, full, post);
     }
     if (full) {
         overflow();
         return;
     }
+    if (!st.ok())
+        return;
     if (h) {
         try {
             h->onAckSent();

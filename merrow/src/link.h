@@ -234,6 +234,9 @@ private:
     void armTimer();
     void evaluateTimers();
     void sendAdmin(const char* msgType, const std::string& testReqId);
+    // Encodes into the own queue. Caller holds m_mutex; false with `full` set when the
+    // frame would pass maxQueuedBytes (the caller aborts after unlocking).
+    Status encodeLocked(const wire::FrameHeader& header, const IMessage& message, bool& full, bool& post);
     void applyTcpOptions();
     void finish(std::string reason);
     void postMaybeWrite();
