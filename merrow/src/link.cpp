@@ -165,8 +165,22 @@ void Link::written()
     }
     if (resume) {
         m_readPaused = false;
-        readSome();
+        if (!m_readHeld)
+            readSome();
     }
+}
+
+void Link::resumeReading()
+{
+    asio::post(m_strand, [self = shared_from_this()] {
+        if (!self->m_readHeld || self->m_finished)
+            return;
+        self->m_readHeld = false;
+        // The silence rule counts from now: nothing was read while held.
+        self->m_monitor.onFrameReceived();
+        if (!self->m_readPaused)
+            self->readSome();
+    });
 }
 
 bool Link::closed() const
@@ -618,8 +632,19 @@ void Link::onRead(const asio::error_code& ec, size_t n)
         // The peer sends faster than it reads what that makes us send: read again once
         // the queue has been written (written()).
         m_readPaused = true;
-        return;
     }
+    if (!m_draining && h) {
+        bool hold = false;
+        try {
+            hold = h->holdReading();
+        } catch (...) {
+        }
+        // The consumer of the frames is behind: read again at resumeReading().
+        if (hold)
+            m_readHeld = true;
+    }
+    if (m_readPaused || m_readHeld)
+        return;
     readSome();
 }
 
@@ -717,6 +742,10 @@ void Link::evaluateTimers()
             finish(m_closeReason);
         return;
     }
+    // Not reading is this side's own choice while held: silence then says nothing
+    // about the peer, whose frames wait unread.
+    if (m_readHeld)
+        m_monitor.onFrameReceived();
     bool heartbeatSent = false;
     switch (m_monitor.poll()) {
     case HeartbeatAction::kNone:
@@ -835,6 +864,7 @@ void Link::drained()
     m_halfClosed = true;
     asio::error_code ignored;
     m_stream->socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    m_readHeld = false;  // what is read now is dropped: nothing waits for a consumer
     if (!m_reading)
         readSome();
 }

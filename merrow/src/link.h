@@ -97,6 +97,11 @@ public:
     // When the delay rule will make one due (InboundSequencer::ackDeadline).
     virtual std::optional<TimePoint> ackDeadline() { return std::nullopt; }
 
+    // Push-back from the frames' consumer, asked after each read: true holds the next
+    // read until Link::resumeReading(). What the peer sends meanwhile waits in the
+    // kernel and at the peer; the link's silence rule is off while it does not read.
+    virtual bool holdReading() { return false; }
+
     // Pull source of encoded frames, asked at each write after the link's own queue:
     // hand frames to `sink` while they fit in maxBytes (the first may exceed it). The
     // default takes them from the vector form below.
@@ -182,6 +187,9 @@ public:
     void setHeartbeatInterval(Duration interval);
     // Re-evaluates the timers now, for tests that move a ManualClock.
     void poke();
+    // The handler's consumer has room again after holdReading() said true: the link
+    // reads again (any thread; nothing happens when it was not held).
+    void resumeReading();
     // Strand only (a handler's callback): the peer has logged on; frames up to
     // receiveLimits are taken from the next one on.
     void trust();
@@ -281,6 +289,7 @@ private:
     bool m_inRead = false;          // onRead is handing frames on
     bool m_flushAfterRead = false;  // a write was asked for meanwhile
     bool m_readPaused = false;      // queued output above pauseReadingAbove
+    bool m_readHeld = false;        // the handler's holdReading() said so
     bool m_untrusted = false;       // maxPayloadBeforeTrust applies
     size_t m_maxReadChunk = 0;
 

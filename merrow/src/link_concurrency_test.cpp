@@ -220,6 +220,48 @@ TEST(Link, AFrameFromThePeerPutsOffTheDeadline)
     EXPECT_FALSE(t.handler->closed()) << t.handler->reason();
 }
 
+// A handler whose consumer is behind: the link stops reading after the read that
+// made it so, its own silence rule does not count the time it chose not to read
+// (heart-beats still go out), and resumeReading() brings the waiting frames in.
+class HoldingHandler : public RecordingHandler {
+public:
+    bool holdReading() override { return hold.load(); }
+    std::atomic<bool> hold{false};
+};
+
+TEST(Link, AHeldLinkStopsReadingKeepsItsHeartbeatsAndIsNotDeclaredDead)
+{
+    ManualClock clock;
+    const Duration interval = std::chrono::seconds(10);
+    LinkAndRaw t(withInterval(interval), clock);
+    auto holding = std::make_shared<HoldingHandler>();
+    holding->hold = true;
+    t.handler = holding;
+    t.start();
+    ASSERT_TRUE(t.raw.write(appHeader(Fx::CHANNEL_MARKET_DATA, 0), *appMessage("W", 1)));
+    ASSERT_TRUE(t.handler->waitFrames(1));
+    syncStrand(t.link->strand());
+    ASSERT_TRUE(t.raw.write(appHeader(Fx::CHANNEL_MARKET_DATA, 0), *appMessage("W", 2)));
+
+    clock.advance(interval * 3);  // silence that would be death for a link that reads
+    t.link->poke();
+    auto hb = t.raw.read();
+    ASSERT_TRUE(hb);
+    EXPECT_STREQ(hb->message->getMsgType(), admin::MSGTYPE_HEARTBEAT);
+    syncStrand(t.link->strand());
+    EXPECT_FALSE(t.handler->closed()) << t.handler->reason();
+    EXPECT_EQ(1u, t.handler->size()) << "a held link read on";
+
+    holding->hold = false;
+    t.link->resumeReading();
+    ASSERT_TRUE(t.handler->waitFrames(2));
+    // The silence rule counts again from the resume.
+    clock.advance(interval * 5 / 2);
+    t.link->poke();
+    ASSERT_TRUE(t.handler->waitClosed());
+    EXPECT_NE(t.handler->reason().find("2.5 heart-beat intervals"), std::string::npos) << t.handler->reason();
+}
+
 TEST(Link, CorruptFramesCloseWithAReasonAndReachNoHandler)
 {
     struct Case {
