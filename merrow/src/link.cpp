@@ -30,9 +30,6 @@ ByteStream::Handler onStrand(const Strand& strand, F f)
 constexpr size_t kFirstReadChunk = 2048;
 // close(): how long the queued frames and the peer's EOF are waited for at least.
 constexpr auto kMinDrain = std::chrono::seconds(1);
-// The kernel must not cut a slow reader (its window closed) before the heart-beat rule,
-// which sees the reader's own frames, has a say.
-constexpr auto kMinUserTimeout = std::chrono::seconds(5);
 // Pulled frames up to this size are copied into the write buffer; larger ones are
 // written from their shared bytes.
 constexpr size_t kCopyBelow = 16 * 1024;
@@ -815,7 +812,7 @@ void Link::applyTcpOptions()
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &idleS, sizeof idleS);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &countProbes, sizeof countProbes);
-    const auto userTimeout = std::max<Duration>((interval * 5) / 2, kMinUserTimeout);
+    const auto userTimeout = std::max<Duration>((interval * 5) / 2, m_options.minUserTimeout);
     const unsigned int ms =
         static_cast<unsigned int>(std::chrono::duration_cast<std::chrono::milliseconds>(userTimeout).count());
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms);

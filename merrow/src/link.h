@@ -135,6 +135,12 @@ struct LinkOptions {
     size_t readChunk = 64 * 1024;
     // Off only for tests that drive time with a ManualClock and poke().
     bool setTcpOptions = true;
+    // The floor of TCP_USER_TIMEOUT. The kernel cuts a connection whose peer keeps a
+    // zero window that long, even though the peer acknowledges every probe: it must
+    // not cut a slow reader before the heart-beat rule, which sees the reader's own
+    // frames, has a say. A server raises it: its clients stop reading while their
+    // callbacks are behind (holdReading), and its queue for them is bounded.
+    Duration minUserTimeout = std::chrono::seconds(5);
     // Bounds against a peer that sends without reading (0: none). Bytes in the link's
     // own queue (send*, heart-beats, TestRequest answers; not the handler's pull
     // source, which has bounds of its own): above maxQueuedBytes the link aborts;

@@ -4,6 +4,10 @@
 
 #include <atomic>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include "inbound_sequencer.h"
 #include "server_test_util.h"
 
@@ -260,6 +264,42 @@ TEST(Link, AHeldLinkStopsReadingKeepsItsHeartbeatsAndIsNotDeclaredDead)
     t.link->poke();
     ASSERT_TRUE(t.handler->waitClosed());
     EXPECT_NE(t.handler->reason().find("2.5 heart-beat intervals"), std::string::npos) << t.handler->reason();
+}
+
+// The kernel cuts a connection whose peer keeps its window closed for TCP_USER_TIMEOUT,
+// though the peer answers every probe: 2.5 heart-beat intervals, never below the
+// floor, which a server raises for clients that stop reading while their callbacks
+// are behind.
+TEST(Link, TheKernelsUserTimeoutIsTwoAndAHalfIntervalsAboveItsFloor)
+{
+    struct Case {
+        Duration interval;
+        Duration floor;
+        unsigned expectMs;
+    };
+    const Case cases[] = {
+        {std::chrono::milliseconds(150), std::chrono::seconds(5), 5000},
+        {std::chrono::seconds(10), std::chrono::seconds(5), 25000},
+        {std::chrono::milliseconds(150), std::chrono::seconds(60), 60000},
+    };
+    for (const Case& c : cases) {
+        IoThreads io;
+        auto sockets = socketPair(io.io);
+        const int fd = sockets.first.native_handle();
+        LinkOptions o = withInterval(c.interval);
+        o.minUserTimeout = c.floor;
+        auto link = Link::create(asio::make_strand(io.io), makeTcpStream(std::move(sockets.first)),
+                                 SteadyClock::instance(), o);
+        auto handler = std::make_shared<RecordingHandler>();
+        link->start(handler);
+        syncStrand(link->strand());
+        unsigned ms = 0;
+        socklen_t len = sizeof ms;
+        ASSERT_EQ(0, ::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, &len));
+        EXPECT_EQ(c.expectMs, ms);
+        link->abort("test over");
+        handler->waitClosed();
+    }
 }
 
 TEST(Link, CorruptFramesCloseWithAReasonAndReachNoHandler)
