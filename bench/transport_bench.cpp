@@ -22,6 +22,15 @@
 // the server alone. bytes_per_session is the child's RSS growth from listening to
 // holding every session, divided by 1,000; heap_bytes_per_session is the same for
 // malloc's bytes in use. Target: at most 64 KiB per session.
+//
+// BM_SlowCallback/sessions:8: 8 sessions on one server each get a price every
+// 10 ms on the market-data channel, with a 1 s heart-beat interval; one session's
+// message callback sleeps 10 s (PELLORA_BENCH_SLOW_CALLBACK_MS sets a shorter
+// sleep). longest_gap_ms is the longest time between two prices of any other
+// session from the moment the callback fell asleep until it returned;
+// sessions_cut counts the server's cuts and the clients' reconnect reports of all
+// sessions, the sleeping one included (target 0); slow_session_prices_after counts
+// the prices the sleeping session got in the 0.5 s after it woke.
 
 #include <benchmark/benchmark.h>
 
@@ -52,6 +61,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "client_runtime.h"
 #include "frame_codec.h"
 #include "merrow/connection_manager.h"
 #include "merrow/fix_defs.h"
@@ -681,6 +691,224 @@ void BM_IdleSessions(benchmark::State& state)
 }
 // One iteration: a thousand logons take far longer than the minimum time.
 BENCHMARK(BM_IdleSessions)->Name("BM_IdleSessions")->Arg(1000)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------
+// A slow callback among sessions that receive prices.
+
+class PriceServerApp : public BenchServerApp {
+public:
+    void onSessionStarted(const merrow::ServerSessionPtr& session, bool resumed) override
+    {
+        BenchServerApp::onSessionStarted(session, resumed);
+        std::lock_guard<std::mutex> lock(mutex);
+        live.push_back(session);
+    }
+    void onSessionCut(const merrow::ServerSessionPtr&, const std::string&) override
+    {
+        cuts.fetch_add(1, std::memory_order_relaxed);
+    }
+    std::vector<merrow::ServerSessionPtr> liveSessions()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return live;
+    }
+
+    std::atomic<int> cuts{0};
+    std::mutex mutex;
+    std::vector<merrow::ServerSessionPtr> live;
+};
+
+// Times the prices of one session. The sleeper, once armed, sleeps in the first
+// price callback after that; the others keep the longest gap between two prices
+// while the window is open.
+class GapProbe : public TThreadSafeAddRefImpl<merrow::IUserMessageListener> {
+public:
+    GapProbe(bool sleeper, std::chrono::milliseconds sleep) : m_sleeper(sleeper), m_sleep(sleep) {}
+
+    void update(merrow::IUserSession*, merrow::IMessage*) override
+    {
+        auto now = Clock::now();
+        if (m_sleeper && m_armed.load() && !m_slept.exchange(true)) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_asleep = true;
+                m_cv.notify_all();
+            }
+            std::this_thread::sleep_for(m_sleep);
+            now = Clock::now();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_asleep = false;
+            m_wokeAt = now;
+            m_cv.notify_all();
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_window && m_last != Clock::time_point{})
+            m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+        ++m_received;
+        m_cv.notify_all();
+        if (m_wokeAt != Clock::time_point{} && now > m_wokeAt)
+            ++m_afterWake;
+    }
+
+    void arm() { m_armed = true; }
+    // A few prices in: the stream runs, and gaps have a price to count from.
+    bool waitStreaming()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::seconds(10), [&] { return m_received >= 5; });
+    }
+    bool waitAsleep()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::seconds(10), [&] { return m_asleep; });
+    }
+    bool waitAwake(std::chrono::milliseconds bound)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, bound, [&] { return !m_asleep; });
+    }
+    // Gaps count from the last price before the window opened.
+    void openWindow()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_window = true;
+        m_longest = {};
+    }
+    // The longest gap, the one still open at this moment included.
+    double closeWindowMs()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_window = false;
+        const auto open = m_last == Clock::time_point{} ? Clock::duration{} : Clock::now() - m_last;
+        return std::chrono::duration<double, std::milli>(std::max(m_longest, open)).count();
+    }
+    int pricesAfterWake()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_afterWake;
+    }
+
+private:
+    const bool m_sleeper;
+    const std::chrono::milliseconds m_sleep;
+    std::atomic<bool> m_armed{false};
+    std::atomic<bool> m_slept{false};
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_asleep = false;
+    bool m_window = false;
+    Clock::time_point m_last{};
+    Clock::time_point m_wokeAt{};
+    Clock::duration m_longest{};
+    int m_afterWake = 0;
+    int m_received = 0;
+};
+
+// Counts reports of a lost connection.
+class CutProbe : public TThreadSafeAddRefImpl<merrow::IUserSessionStatusListener> {
+public:
+    void update(merrow::IUserSession*, merrow::ISessionStatus* status) override
+    {
+        if (status->getStatusCode() != IFixDefs::STATUSCODE_LOGGEDIN)
+            cuts.fetch_add(1, std::memory_order_relaxed);
+    }
+    std::atomic<int> cuts{0};
+};
+
+std::chrono::milliseconds slowCallbackSleep()
+{
+    const char* env = std::getenv("PELLORA_BENCH_SLOW_CALLBACK_MS");
+    const long ms = env ? std::strtol(env, nullptr, 10) : 0;
+    return std::chrono::milliseconds(ms > 0 ? ms : 10000);
+}
+
+void BM_SlowCallback(benchmark::State& state)
+{
+    startRuntime();
+    const int n = static_cast<int>(state.range(0));
+    const auto sleep = slowCallbackSleep();
+    int previousHeartbeat = 0;
+    merrow::detail::ClientRuntime::instance().update([&](merrow::detail::ClientSettings& s) {
+        previousHeartbeat = s.heartbeatMs;
+        s.heartbeatMs = 1000;
+    });
+    for (auto _ : state) {
+        PriceServerApp app;
+        merrow::ServerOptions options;
+        options.minHeartbeat = std::chrono::milliseconds(100);
+        merrow::Server server(app, options);
+        if (!server.listen("tcp://127.0.0.1:0").ok() || !server.start().ok()) {
+            state.SkipWithError("server did not start");
+            break;
+        }
+        const std::string url = "tcp://127.0.0.1:" + std::to_string(server.boundPort());
+        std::vector<merrow::IUserSession*> sessions;
+        std::vector<GapProbe*> probes;
+        auto* cutProbe = new CutProbe;
+        for (int i = 0; i < n; ++i) {
+            merrow::IUserSession* s = loggedInSession(url, "price" + std::to_string(i));
+            if (!s)
+                break;
+            probes.push_back(new GapProbe(i == 0, sleep));
+            s->subscribe(probes.back());
+            s->subscribe(cutProbe);
+            sessions.push_back(s);
+        }
+        std::atomic<bool> pushing{true};
+        std::thread pusher([&] {
+            merrow::IMessage* price = merrow::getMessageFactory()->createMessage(IFixDefs::MSGTYPE_MARKETDATASNAPSHOTFULLREFRESH);
+            price->setValue(IFixDefs::FLDTAG_SYMBOL, "EUR/USD");
+            price->setDoubleValue(IFixDefs::FLDTAG_MDENTRYPX, 1.0842);
+            while (pushing.load()) {
+                for (const auto& s : app.liveSessions())
+                    (void)s->send(*price, IFixDefs::CHANNEL_MARKET_DATA, "EUR/USD");
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            merrow::freeMessage(price);
+        });
+        bool ok = static_cast<int>(sessions.size()) == n;
+        double longest = 0;
+        for (GapProbe* p : probes)
+            ok = ok && p->waitStreaming();
+        if (ok) {
+            probes[0]->arm();
+            ok = probes[0]->waitAsleep();
+        }
+        if (ok) {
+            for (size_t i = 1; i < probes.size(); ++i)
+                probes[i]->openWindow();
+            ok = probes[0]->waitAwake(sleep + std::chrono::seconds(10));
+            for (size_t i = 1; i < probes.size(); ++i) {
+                longest = std::max(longest, probes[i]->closeWindowMs());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        pushing = false;
+        pusher.join();
+        if (ok) {
+            state.counters["longest_gap_ms"] = longest;
+            state.counters["sessions_cut"] = app.cuts.load() + cutProbe->cuts.load();
+            state.counters["slow_session_prices_after"] = probes[0]->pricesAfterWake();
+            state.counters["sleep_ms"] = static_cast<double>(sleep.count());
+        }
+        for (merrow::IUserSession* s : sessions)
+            ConnectionManagerEx::freeObject(s);
+        server.stop();
+        for (GapProbe* p : probes)
+            p->release();
+        cutProbe->release();
+        if (!ok) {
+            state.SkipWithError("sessions did not log in or the callback did not run");
+            break;
+        }
+    }
+    merrow::detail::ClientRuntime::instance().update(
+        [&](merrow::detail::ClientSettings& s) { s.heartbeatMs = previousHeartbeat; });
+}
+// One iteration: the sleep is the measurement.
+BENCHMARK(BM_SlowCallback)->Name("BM_SlowCallback")->ArgName("sessions")->Arg(8)->Iterations(1)->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "client_delivery.h"
 
+#include <algorithm>
+
 #include "client_runtime.h"
 
 namespace merrow::detail {
@@ -38,6 +40,49 @@ void ClientDelivery::setOverflowHandler(std::function<void(const std::string&)> 
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_onOverflow = std::move(handler);
+}
+
+void ClientDelivery::setReadBound(size_t maxMessages, size_t maxBytes, std::function<void()> resume)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_boundMessages = std::max<size_t>(maxMessages, 1);
+    m_boundBytes = std::max<size_t>(maxBytes, 1);
+    m_onResume = std::move(resume);
+}
+
+bool ClientDelivery::holdReading()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_queuedMessages <= m_boundMessages && m_queuedBytes <= m_boundBytes)
+        return false;
+    if (!m_holding) {
+        m_holding = true;
+        ++m_holdsStarted;
+    }
+    return true;
+}
+
+void ClientDelivery::pushedLocked(const Item& item)
+{
+    if (!item.message)
+        return;
+    ++m_queuedMessages;
+    m_queuedBytes += item.bytes;
+    m_peakQueued = std::max(m_peakQueued, m_queuedMessages);
+}
+
+std::function<void()> ClientDelivery::poppedLocked(const Item& item)
+{
+    if (!item.message)
+        return nullptr;
+    --m_queuedMessages;
+    m_queuedBytes -= std::min(m_queuedBytes, item.bytes);
+    // Half the bound, not just under it: a reader that resumes at once would stop
+    // again after one read, many times a second.
+    if (!m_holding || m_queuedMessages > m_boundMessages / 2 || m_queuedBytes > m_boundBytes / 2)
+        return nullptr;
+    m_holding = false;
+    return m_onResume;
 }
 
 void ClientDelivery::setStrand(DeliveryStrand strand)
@@ -145,6 +190,7 @@ void ClientDelivery::postMessage(std::unique_ptr<FieldGroup> message, size_t byt
         item.message = std::move(message);
         item.bytes = bytes;
         m_queue.push_back(std::move(item));
+        pushedLocked(m_queue.back());
         run = scheduleLocked();
     }
     if (run)
@@ -193,6 +239,24 @@ size_t ClientDelivery::heldCount() const
     return m_held.size();
 }
 
+size_t ClientDelivery::queuedCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queuedMessages;
+}
+
+size_t ClientDelivery::peakQueuedCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_peakQueued;
+}
+
+uint64_t ClientDelivery::holdsStarted() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_holdsStarted;
+}
+
 void ClientDelivery::drain()
 {
     const Delivering delivering;
@@ -208,6 +272,7 @@ void ClientDelivery::drain()
         statusSubs.clear();
         std::function<void(const std::string&)> overflow;
         std::string overflowReason;
+        std::function<void()> resume;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_freed.load(std::memory_order_acquire)) {
@@ -222,6 +287,7 @@ void ClientDelivery::drain()
                     item.message = std::move(*it);
                     item.held = true;
                     m_queue.push_front(std::move(item));
+                    pushedLocked(m_queue.front());
                 }
             }
             if (m_queue.empty()) {
@@ -230,6 +296,7 @@ void ClientDelivery::drain()
             }
             Item item = std::move(m_queue.front());
             m_queue.pop_front();
+            resume = poppedLocked(item);
             if (item.message && m_overflowReported && !item.held) {
                 // The session is being expired: a message after the overflow would
                 // reach a listener with a hole before it.
@@ -254,6 +321,12 @@ void ClientDelivery::drain()
                 statusSubs.assign(m_statusSubs.begin(), m_statusSubs.end());
                 for (auto& s : statusSubs)
                     s->listener->addRef();
+            }
+        }
+        if (resume) {
+            try {
+                resume();
+            } catch (...) {
             }
         }
         if (overflow)
@@ -284,6 +357,7 @@ void ClientDelivery::drain()
             item.bytes = messageBytes;
             item.held = messageHeld;
             m_queue.push_front(std::move(item));
+            pushedLocked(m_queue.front());
         }
         for (auto& s : statusSubs) {
             if (!m_freed.load(std::memory_order_acquire) && s->active.load(std::memory_order_acquire)) {
@@ -310,6 +384,9 @@ void ClientDelivery::free(std::function<void()> last)
         messageSubs.swap(m_messageSubs);
         statusSubs.swap(m_statusSubs);
         m_queue.clear();
+        m_queuedMessages = 0;
+        m_queuedBytes = 0;
+        m_holding = false;
         m_held.clear();
     }
     for (auto& s : messageSubs) {

@@ -14,6 +14,13 @@
 // is then expired, and no message after the overflow is delivered (what was held
 // before it still goes to a listener that subscribes, in order, without a hole).
 //
+// The queue is bounded by push-back, not by dropping: above a bound of messages or
+// bytes waiting, holdReading() tells the session's link to stop reading, and once the
+// strand has taken the queue down to half of both, the resume handler lets it read
+// again. A slow callback (or a strand on the other transport thread that is busy)
+// thus holds the price stream at the server, where market data is conflated, instead
+// of in this process. Held messages (no listener) have the hold queue's bound.
+//
 // [Threading] subscribe, unsubscribe, post*, setStrand and free may be called from
 // any thread, also from inside a callback. Callbacks run on the strand, one at a
 // time, with no lock of this class held.
@@ -21,6 +28,7 @@
 // the length of each delivery. After free() no callback starts.
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -69,6 +77,13 @@ public:
     // Called once, on the strand, when the held messages pass the bound.
     void setOverflowHandler(std::function<void(const std::string&)> handler);
 
+    // The push-back bound (see above) and what lets the link read again; `resume` runs
+    // on the strand with no lock of this class held. Set before anything is posted.
+    void setReadBound(size_t maxMessages, size_t maxBytes, std::function<void()> resume);
+    // Asked by the session's link after each read (any thread): true while more than
+    // the bound waits; the resume handler then runs once the queue is down to half.
+    bool holdReading();
+
     // A price session logged in by session delivers on its trade session's strand.
     void setStrand(DeliveryStrand strand);
     DeliveryStrand strand() const;
@@ -89,8 +104,12 @@ public:
     // progress has returned.
     void free(std::function<void()> last);
 
-    // For tests: messages held now.
+    // For tests: messages held now; messages waiting in the queue now and at most so
+    // far; how often holdReading() has started a hold.
     size_t heldCount() const;
+    size_t queuedCount() const;
+    size_t peakQueuedCount() const;
+    uint64_t holdsStarted() const;
     // For tests: runs on the strand between taking an item with its listeners and
     // handing it to them, where another thread may swap the listeners.
     void setTestHookBeforeDelivery(std::function<void()> hook) { m_testBeforeDelivery = std::move(hook); }
@@ -114,6 +133,10 @@ private:
     using StatusSub = Subscription<IUserSessionStatusListener>;
 
     // The strand to run drain() on when the caller must schedule it (after unlocking).
+    // Queue bookkeeping, caller holds m_mutex. popped() returns the resume handler
+    // to run after unlocking when the queue went down to half the bound.
+    void pushedLocked(const Item& item);
+    std::function<void()> poppedLocked(const Item& item);
     std::optional<DeliveryStrand> scheduleLocked();
     void schedule(const DeliveryStrand& strand);
     void drain();
@@ -131,6 +154,14 @@ private:
     std::vector<std::shared_ptr<MessageSub>> m_messageSubs;
     std::vector<std::shared_ptr<StatusSub>> m_statusSubs;
     std::deque<Item> m_queue;
+    size_t m_queuedMessages = 0;  // message items in m_queue and their wire bytes
+    size_t m_queuedBytes = 0;
+    size_t m_peakQueued = 0;
+    size_t m_boundMessages = SIZE_MAX;
+    size_t m_boundBytes = SIZE_MAX;
+    bool m_holding = false;  // holdReading() said true; the resume handler is owed
+    uint64_t m_holdsStarted = 0;
+    std::function<void()> m_onResume;
     HoldQueue<std::unique_ptr<FieldGroup>> m_held;
     bool m_scheduled = false;
     bool m_overflowReported = false;

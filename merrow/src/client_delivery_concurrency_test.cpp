@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "client_test_support.h"
@@ -138,6 +140,59 @@ TEST_F(DeliveryTest, FreeLetsTheCallbackInProgressEndAndStartsNoOther)
     ASSERT_TRUE(eventually([&] { return lastRan.load(); }));
     EXPECT_TRUE(lastAfterCallback.load());
     EXPECT_EQ((std::vector<std::string>{"msg:first"}), log->events());
+}
+
+// free() from another thread does not wait for callbacks: a delivery that had begun
+// (here held just before it calls the listener) may still start after free()
+// returned, but no later one does; and the transport's references on the listener
+// are gone once the session's last work has run, so an application that waits for
+// its listener's release knows that no callback runs any more.
+TEST_F(DeliveryTest, FreeFromAnotherThreadStartsAtMostTheDeliveryBegunAndThenReleasesTheListener)
+{
+    auto d = make();
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool atHook = false, freed = false, lastRan = false;
+    std::atomic<bool> freeReturned{false};
+    std::atomic<int> startedAfterFree{0};
+    messages->onUpdate = [&](IUserSession*, IMessage*) {
+        if (freeReturned.load())
+            ++startedAfterFree;
+    };
+    d->subscribe(messages);
+    d->setTestHookBeforeDelivery([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (atHook)
+            return;
+        atHook = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return freed; });
+    });
+    for (const char* t : {"first", "second", "third"})
+        d->postMessage(text(t), 1);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(cv.wait_for(lock, kWait, [&] { return atHook; }));
+    }
+    d->free([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        lastRan = true;
+        cv.notify_all();
+    });
+    freeReturned = true;
+    d->postMessage(text("fourth"), 1);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        freed = true;
+        cv.notify_all();
+        ASSERT_TRUE(cv.wait_for(lock, kWait, [&] { return lastRan; }));
+    }
+    EXPECT_LE(startedAfterFree.load(), 1);
+    const auto events = log->events();
+    EXPECT_TRUE(events.empty() || events == std::vector<std::string>{"msg:first"}) << events.size();
+    // Only the test's own reference is left.
+    EXPECT_EQ(2, messages->addRef());
+    messages->release();
 }
 
 // The core swaps listeners at login: one that takes a message with the old listener

@@ -49,6 +49,12 @@ struct ClientSettings {
     // Bound of the messages each new session holds while no listener is subscribed.
     size_t holdMaxMessages = 65536;
     size_t holdMaxBytes = size_t(64) << 20;
+    // Messages (and their bytes) waiting for a session's callbacks above which its
+    // link stops reading until they are down to half: a slow callback, or a price
+    // session whose deliveries run on the other transport thread, holds the stream
+    // at the server instead of growing this process.
+    size_t deliveryMaxMessages = 1024;
+    size_t deliveryMaxBytes = size_t(4) << 20;
 };
 
 class ClientRuntime {

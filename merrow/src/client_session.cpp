@@ -71,6 +71,15 @@ std::shared_ptr<ClientSession> ClientSession::create(ClientSessionConfig config)
         if (auto self = weak.lock())
             asio::post(self->m_io, [self, reason] { self->expire(reason); });
     });
+    const ClientSettings settings = s->m_runtime.settings();
+    s->m_delivery->setReadBound(settings.deliveryMaxMessages, settings.deliveryMaxBytes,
+                                [weak = std::weak_ptr<ClientSession>(s)] {
+                                    if (auto self = weak.lock())
+                                        asio::post(self->m_io, [self] {
+                                            if (self->m_link)
+                                                self->m_link->resumeReading();
+                                        });
+                                });
     s->m_runtime.add(s);
     return s;
 }

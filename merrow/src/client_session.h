@@ -90,6 +90,7 @@ public:
     void onAckSent() override { m_sequencer.onAckSent(); }
     bool bareAckDue() override { return m_sequencer.bareAckDue(); }
     std::optional<TimePoint> ackDeadline() override { return m_sequencer.ackDeadline(); }
+    bool holdReading() override { return m_delivery->holdReading(); }
 
     // For tests: frames kept in the journal.
     size_t journalSize() const;

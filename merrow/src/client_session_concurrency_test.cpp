@@ -932,6 +932,100 @@ TEST_F(ClientSessionTest, PriceSessionLoggedInBySessionSharesTheTradeSessionsStr
     b->release();
 }
 
+// Records the texts it gets, in order; the first callback waits at a gate until the
+// test opens it.
+class GatedRecorder : public TThreadSafeAddRefImpl<IUserMessageListener> {
+public:
+    void update(IUserSession*, IMessage* m) override
+    {
+        const char* t = m->getValue(Fx::FLDTAG_TEXT);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_texts.emplace_back(t ? t : "");
+        m_cv.notify_all();
+        if (m_texts.size() == 1)
+            m_cv.wait(lock, [&] { return m_open; });
+    }
+    bool waitInside()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, kWait, [&] { return !m_texts.empty(); });
+    }
+    void open()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+    bool waitCount(size_t n)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, kWait * 3, [&] { return m_texts.size() >= n; });
+    }
+    std::vector<std::string> texts()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
+    std::vector<std::string> m_texts;
+};
+
+// A price session delivers on its trade session's strand, here on the other transport
+// thread, and its callback is held at a gate while the server streams prices: the
+// messages waiting for it stay within the bound and one read (the link stops reading
+// and the stream waits at the server), and once the callback returns every price
+// arrives, in order, with the session never cut.
+TEST_F(ClientSessionTest, APriceStreamForABlockedCallbackOnTheOtherThreadStaysBounded)
+{
+    constexpr size_t kBound = 128;
+    // One read of 64 KiB holds at most this many of the frames below (40 bytes and more).
+    constexpr size_t kOneRead = 65536 / 40;
+    constexpr int kPrices = 20000;
+    ClientRuntime::instance().update([&](detail::ClientSettings& s) { s.deliveryMaxMessages = kBound; });
+    IUserSession* trade = loggedIn(0, false);
+    // Created right after the trade session: the other of the two transport threads.
+    IUserSession* price = ConnectionManagerEx::createUserSession(url().c_str(), "demo", "PriceServer", "", "",
+                                                                 "Zel2", "");
+    created.push_back(price);
+    ClientRuntime::instance().update([](detail::ClientSettings& s) { s.deliveryMaxMessages = 1024; });
+    auto priceLog = std::make_shared<Recorder>();
+    auto* priceStatuses = new StatusRecorder(priceLog);
+    price->subscribe(priceStatuses);
+    TradingSessionDesc qora("QORA", "demo", "demo", "demo", false);
+    price->setTradingSession(&qora);
+    ASSERT_NE(0, price->loadStationDescriptor());
+    const std::string trader = std::to_string(trade->getTraderID());
+    ASSERT_EQ(1, price->loginBySession(trade->getSessionID(), "MAIN", trader.c_str(), 0));
+    ASSERT_TRUE(app.waitSessions(2));
+    detail::ClientDelivery& delivery = static_cast<detail::UserSession*>(price)->engine().delivery();
+
+    auto* gated = new GatedRecorder;
+    price->subscribe(gated);
+    for (int i = 0; i < kPrices; ++i)
+        push(app.session(1), "p" + std::to_string(i), Fx::CHANNEL_MARKET_DATA);
+    ASSERT_TRUE(gated->waitInside());
+    ASSERT_TRUE(eventually([&] { return delivery.holdsStarted() > 0; })) << "the link never stopped reading";
+    EXPECT_LE(delivery.peakQueuedCount(), kBound + kOneRead);
+    gated->open();
+
+    ASSERT_TRUE(gated->waitCount(kPrices));
+    const std::vector<std::string> texts = gated->texts();
+    ASSERT_EQ(size_t(kPrices), texts.size());
+    for (int i = 0; i < kPrices; ++i)
+        ASSERT_EQ("p" + std::to_string(i), texts[i]) << "lost or out of order at " << i;
+    EXPECT_LE(delivery.peakQueuedCount(), kBound + kOneRead);
+    EXPECT_TRUE(app.session(1)->connected());
+    EXPECT_EQ((std::vector<std::string>{kLoggedIn}), priceLog->events()) << "the price session was cut";
+    price->unsubscribe(gated);
+    price->unsubscribe(priceStatuses);
+    gated->release();
+    priceStatuses->release();
+}
+
 TEST_F(ClientSessionTest, DebugLogHidesPasswordsAndResumeTokens)
 {
     const std::string file = ::testing::TempDir() + "merrow_debug_" + std::to_string(::getpid()) + ".log";

@@ -535,6 +535,40 @@ TEST(FrameCodecTest, StreamInRandomChunksDecodesEveryFrameInOrder)
     }
 }
 
+// A send queue is one buffer that frames are appended to. Each frame grows it by what
+// that frame needs, so filling it is linear: the buffer is reallocated a logarithmic
+// number of times, never once per frame (which copied and zero-filled the whole
+// queue for each frame, under the sender's lock).
+TEST(FrameCodecTest, AppendingManyFramesToOneBufferGrowsItLinearly)
+{
+    constexpr int kFrames = 1000;
+    const std::string text(5000, 'q');  // beyond the room a frame is given up front
+    Bytes queue;
+    int reallocations = 0;
+    for (int i = 0; i < kFrames; ++i) {
+        auto m = newMessage(IFixDefs::MSGTYPE_DASMESSAGE);
+        m->setIntValue(IFixDefs::FLDTAG_QORACOMMANDID, i);
+        m->setValue(IFixDefs::FLDTAG_TEXT, text.c_str());
+        FrameHeader h;
+        h.sequence = static_cast<uint64_t>(i + 1);
+        const size_t capacity = queue.capacity();
+        ASSERT_TRUE(encodeFrame(h, *m, queue).ok());
+        reallocations += queue.capacity() != capacity;
+    }
+    EXPECT_LE(reallocations, 40) << "for " << queue.size() << " bytes";
+    EXPECT_LE(queue.capacity(), queue.size() * 2 + 8192);
+
+    FrameDecoder d;
+    d.feed(queue.data(), queue.size());
+    Drained r = drain(d);
+    ASSERT_TRUE(r.status.ok()) << r.status.reason();
+    ASSERT_EQ(size_t(kFrames), r.frames.size());
+    for (int i = 0; i < kFrames; ++i) {
+        EXPECT_EQ(r.frames[i].message->getIntValue(IFixDefs::FLDTAG_QORACOMMANDID), i);
+        EXPECT_EQ(text.size(), std::strlen(r.frames[i].message->getValue(IFixDefs::FLDTAG_TEXT)));
+    }
+}
+
 TEST(FrameCodecTest, FirstProtocolErrorIsFinal)
 {
     const Bytes good = encode(*smallMessage());

@@ -30,9 +30,6 @@ ByteStream::Handler onStrand(const Strand& strand, F f)
 constexpr size_t kFirstReadChunk = 2048;
 // close(): how long the queued frames and the peer's EOF are waited for at least.
 constexpr auto kMinDrain = std::chrono::seconds(1);
-// The kernel must not cut a slow reader (its window closed) before the heart-beat rule,
-// which sees the reader's own frames, has a say.
-constexpr auto kMinUserTimeout = std::chrono::seconds(5);
 // Pulled frames up to this size are copied into the write buffer; larger ones are
 // written from their shared bytes.
 constexpr size_t kCopyBelow = 16 * 1024;
@@ -165,8 +162,22 @@ void Link::written()
     }
     if (resume) {
         m_readPaused = false;
-        readSome();
+        if (!m_readHeld)
+            readSome();
     }
+}
+
+void Link::resumeReading()
+{
+    asio::post(m_strand, [self = shared_from_this()] {
+        if (!self->m_readHeld || self->m_finished)
+            return;
+        self->m_readHeld = false;
+        // The silence rule counts from now: nothing was read while held.
+        self->m_monitor.onFrameReceived();
+        if (!self->m_readPaused)
+            self->readSome();
+    });
 }
 
 bool Link::closed() const
@@ -211,35 +222,43 @@ void Link::postMaybeWrite()
     asio::defer(m_strand, [self = shared_from_this()] { self->maybeWrite(); });
 }
 
-Status Link::sendMessage(const wire::FrameHeader& header, const IMessage& message)
+// Caller holds m_mutex.
+Status Link::encodeLocked(const wire::FrameHeader& header, const IMessage& message, bool& full, bool& post)
 {
-    bool post = false;
-    bool full = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closing)
-            return Status::error("the connection is closed");
-        const size_t before = m_pending.bytes.size();
-        Status st = wire::encodeFrame(header, message, m_pending.bytes, m_options.sendLimits);
-        if (!st.ok())
-            return st;
-        const size_t added = m_pending.bytes.size() - before;
-        if (!roomLocked(added)) {
-            m_pending.bytes.resize(before);
-            full = true;
-        } else {
-            m_queuedBytes += added;
-            appendBytesPieceLocked(before, added);
-            post = scheduleWriteLocked();
-        }
-    }
-    if (full) {
-        overflow();
+    full = false;
+    post = false;
+    if (m_closing)
+        return Status::error("the connection is closed");
+    const size_t before = m_pending.bytes.size();
+    Status st = wire::encodeFrame(header, message, m_pending.bytes, m_options.sendLimits);
+    if (!st.ok())
+        return st;
+    const size_t added = m_pending.bytes.size() - before;
+    if (!roomLocked(added)) {
+        m_pending.bytes.resize(before);
+        full = true;
         return Status::error("the peer does not read what is sent to it");
     }
+    m_queuedBytes += added;
+    appendBytesPieceLocked(before, added);
+    post = scheduleWriteLocked();
+    return Status();
+}
+
+Status Link::sendMessage(const wire::FrameHeader& header, const IMessage& message)
+{
+    bool full = false;
+    bool post = false;
+    Status st;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        st = encodeLocked(header, message, full, post);
+    }
+    if (full)
+        overflow();
     if (post)
         postMaybeWrite();
-    return Status();
+    return st;
 }
 
 Status Link::sendBytes(const uint8_t* data, size_t size)
@@ -610,8 +629,19 @@ void Link::onRead(const asio::error_code& ec, size_t n)
         // The peer sends faster than it reads what that makes us send: read again once
         // the queue has been written (written()).
         m_readPaused = true;
-        return;
     }
+    if (!m_draining && h) {
+        bool hold = false;
+        try {
+            hold = h->holdReading();
+        } catch (...) {
+        }
+        // The consumer of the frames is behind: read again at resumeReading().
+        if (hold)
+            m_readHeld = true;
+    }
+    if (m_readPaused || m_readHeld)
+        return;
     readSome();
 }
 
@@ -640,29 +670,19 @@ void Link::sendAdmin(const char* msgType, const std::string& testReqId)
         message = admin::build(admin::TestRequest{testReqId});
     else
         message = admin::build(admin::Heartbeat{testReqId});
-    bool post = false;
     bool full = false;
+    bool post = false;
+    Status st;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closing)
-            return;
-        const size_t before = m_pending.bytes.size();
-        if (!wire::encodeFrame(header, *message, m_pending.bytes, m_options.sendLimits).ok())
-            return;
-        const size_t added = m_pending.bytes.size() - before;
-        if (!roomLocked(added)) {
-            m_pending.bytes.resize(before);
-            full = true;
-        } else {
-            m_queuedBytes += added;
-            appendBytesPieceLocked(before, added);
-            post = scheduleWriteLocked();
-        }
+        st = encodeLocked(header, *message, full, post);
     }
     if (full) {
         overflow();
         return;
     }
+    if (!st.ok())
+        return;
     if (h) {
         try {
             h->onAckSent();
@@ -719,6 +739,10 @@ void Link::evaluateTimers()
             finish(m_closeReason);
         return;
     }
+    // Not reading is this side's own choice while held: silence then says nothing
+    // about the peer, whose frames wait unread.
+    if (m_readHeld)
+        m_monitor.onFrameReceived();
     bool heartbeatSent = false;
     switch (m_monitor.poll()) {
     case HeartbeatAction::kNone:
@@ -788,7 +812,7 @@ void Link::applyTcpOptions()
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &idleS, sizeof idleS);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &countProbes, sizeof countProbes);
-    const auto userTimeout = std::max<Duration>((interval * 5) / 2, kMinUserTimeout);
+    const auto userTimeout = std::max<Duration>((interval * 5) / 2, m_options.minUserTimeout);
     const unsigned int ms =
         static_cast<unsigned int>(std::chrono::duration_cast<std::chrono::milliseconds>(userTimeout).count());
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms);
@@ -837,6 +861,7 @@ void Link::drained()
     m_halfClosed = true;
     asio::error_code ignored;
     m_stream->socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    m_readHeld = false;  // what is read now is dropped: nothing waits for a consumer
     if (!m_reading)
         readSome();
 }

@@ -97,6 +97,11 @@ public:
     // When the delay rule will make one due (InboundSequencer::ackDeadline).
     virtual std::optional<TimePoint> ackDeadline() { return std::nullopt; }
 
+    // Push-back from the frames' consumer, asked after each read: true holds the next
+    // read until Link::resumeReading(). What the peer sends meanwhile waits in the
+    // kernel and at the peer; the link's silence rule is off while it does not read.
+    virtual bool holdReading() { return false; }
+
     // Pull source of encoded frames, asked at each write after the link's own queue:
     // hand frames to `sink` while they fit in maxBytes (the first may exceed it). The
     // default takes them from the vector form below.
@@ -130,6 +135,12 @@ struct LinkOptions {
     size_t readChunk = 64 * 1024;
     // Off only for tests that drive time with a ManualClock and poke().
     bool setTcpOptions = true;
+    // The floor of TCP_USER_TIMEOUT. The kernel cuts a connection whose peer keeps a
+    // zero window that long, even though the peer acknowledges every probe: it must
+    // not cut a slow reader before the heart-beat rule, which sees the reader's own
+    // frames, has a say. A server raises it: its clients stop reading while their
+    // callbacks are behind (holdReading), and its queue for them is bounded.
+    Duration minUserTimeout = std::chrono::seconds(5);
     // Bounds against a peer that sends without reading (0: none). Bytes in the link's
     // own queue (send*, heart-beats, TestRequest answers; not the handler's pull
     // source, which has bounds of its own): above maxQueuedBytes the link aborts;
@@ -182,6 +193,9 @@ public:
     void setHeartbeatInterval(Duration interval);
     // Re-evaluates the timers now, for tests that move a ManualClock.
     void poke();
+    // The handler's consumer has room again after holdReading() said true: the link
+    // reads again (any thread; nothing happens when it was not held).
+    void resumeReading();
     // Strand only (a handler's callback): the peer has logged on; frames up to
     // receiveLimits are taken from the next one on.
     void trust();
@@ -234,6 +248,9 @@ private:
     void armTimer();
     void evaluateTimers();
     void sendAdmin(const char* msgType, const std::string& testReqId);
+    // Encodes into the own queue. Caller holds m_mutex; false with `full` set when the
+    // frame would pass maxQueuedBytes (the caller aborts after unlocking).
+    Status encodeLocked(const wire::FrameHeader& header, const IMessage& message, bool& full, bool& post);
     void applyTcpOptions();
     void finish(std::string reason);
     void postMaybeWrite();
@@ -278,6 +295,7 @@ private:
     bool m_inRead = false;          // onRead is handing frames on
     bool m_flushAfterRead = false;  // a write was asked for meanwhile
     bool m_readPaused = false;      // queued output above pauseReadingAbove
+    bool m_readHeld = false;        // the handler's holdReading() said so
     bool m_untrusted = false;       // maxPayloadBeforeTrust applies
     size_t m_maxReadChunk = 0;
 

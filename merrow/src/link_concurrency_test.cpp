@@ -4,6 +4,10 @@
 
 #include <atomic>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include "inbound_sequencer.h"
 #include "server_test_util.h"
 
@@ -218,6 +222,84 @@ TEST(Link, AFrameFromThePeerPutsOffTheDeadline)
     t.link->poke();
     syncStrand(t.link->strand());
     EXPECT_FALSE(t.handler->closed()) << t.handler->reason();
+}
+
+// A handler whose consumer is behind: the link stops reading after the read that
+// made it so, its own silence rule does not count the time it chose not to read
+// (heart-beats still go out), and resumeReading() brings the waiting frames in.
+class HoldingHandler : public RecordingHandler {
+public:
+    bool holdReading() override { return hold.load(); }
+    std::atomic<bool> hold{false};
+};
+
+TEST(Link, AHeldLinkStopsReadingKeepsItsHeartbeatsAndIsNotDeclaredDead)
+{
+    ManualClock clock;
+    const Duration interval = std::chrono::seconds(10);
+    LinkAndRaw t(withInterval(interval), clock);
+    auto holding = std::make_shared<HoldingHandler>();
+    holding->hold = true;
+    t.handler = holding;
+    t.start();
+    ASSERT_TRUE(t.raw.write(appHeader(Fx::CHANNEL_MARKET_DATA, 0), *appMessage("W", 1)));
+    ASSERT_TRUE(t.handler->waitFrames(1));
+    syncStrand(t.link->strand());
+    ASSERT_TRUE(t.raw.write(appHeader(Fx::CHANNEL_MARKET_DATA, 0), *appMessage("W", 2)));
+
+    clock.advance(interval * 3);  // silence that would be death for a link that reads
+    t.link->poke();
+    auto hb = t.raw.read();
+    ASSERT_TRUE(hb);
+    EXPECT_STREQ(hb->message->getMsgType(), admin::MSGTYPE_HEARTBEAT);
+    syncStrand(t.link->strand());
+    EXPECT_FALSE(t.handler->closed()) << t.handler->reason();
+    EXPECT_EQ(1u, t.handler->size()) << "a held link read on";
+
+    holding->hold = false;
+    t.link->resumeReading();
+    ASSERT_TRUE(t.handler->waitFrames(2));
+    // The silence rule counts again from the resume.
+    clock.advance(interval * 5 / 2);
+    t.link->poke();
+    ASSERT_TRUE(t.handler->waitClosed());
+    EXPECT_NE(t.handler->reason().find("2.5 heart-beat intervals"), std::string::npos) << t.handler->reason();
+}
+
+// The kernel cuts a connection whose peer keeps its window closed for TCP_USER_TIMEOUT,
+// though the peer answers every probe: 2.5 heart-beat intervals, never below the
+// floor, which a server raises for clients that stop reading while their callbacks
+// are behind.
+TEST(Link, TheKernelsUserTimeoutIsTwoAndAHalfIntervalsAboveItsFloor)
+{
+    struct Case {
+        Duration interval;
+        Duration floor;
+        unsigned expectMs;
+    };
+    const Case cases[] = {
+        {std::chrono::milliseconds(150), std::chrono::seconds(5), 5000},
+        {std::chrono::seconds(10), std::chrono::seconds(5), 25000},
+        {std::chrono::milliseconds(150), std::chrono::seconds(60), 60000},
+    };
+    for (const Case& c : cases) {
+        IoThreads io;
+        auto sockets = socketPair(io.io);
+        const int fd = sockets.first.native_handle();
+        LinkOptions o = withInterval(c.interval);
+        o.minUserTimeout = c.floor;
+        auto link = Link::create(asio::make_strand(io.io), makeTcpStream(std::move(sockets.first)),
+                                 SteadyClock::instance(), o);
+        auto handler = std::make_shared<RecordingHandler>();
+        link->start(handler);
+        syncStrand(link->strand());
+        unsigned ms = 0;
+        socklen_t len = sizeof ms;
+        ASSERT_EQ(0, ::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, &len));
+        EXPECT_EQ(c.expectMs, ms);
+        link->abort("test over");
+        handler->waitClosed();
+    }
 }
 
 TEST(Link, CorruptFramesCloseWithAReasonAndReachNoHandler)

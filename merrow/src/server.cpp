@@ -61,6 +61,10 @@ detail::LinkOptions Server::Impl::linkOptions() const
     lo.sendLimits.maxPayload = options.maxSendPayload;
     lo.maxPayloadBeforeTrust = options.maxPayloadBeforeLogon;
     lo.pauseReadingAbove = options.readPauseBytes;
+    // A client whose callback is behind stops reading and shows it is alive with its
+    // heart-beats; what waits for it is bounded here (conflation, journal). The
+    // heart-beat rule still ends a client that has gone in 2.5 intervals.
+    lo.minUserTimeout = std::chrono::seconds(60);
     lo.maxQueuedBytes =
         options.maxQueuedBytes != 0 ? options.maxQueuedBytes : size_t{options.maxSendPayload} + options.readPauseBytes;
     return lo;

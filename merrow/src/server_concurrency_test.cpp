@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <fstream>
+#include <future>
 #include <map>
 #include <set>
 
+#include "server_session.h"
 #include "server_test_util.h"
 #include "testutil/test_certs.h"
 
@@ -783,6 +785,102 @@ TEST(Server, JournalOverflowWhileDetachedIsReported)
     Event e;
     ASSERT_TRUE(f.app.waitEvent("ended", ack.sessionId, &e));
     EXPECT_EQ(e.why, SessionEnd::kJournalOverflow);
+}
+
+// A session is published (findSession, sessions()) only once its connection is set:
+// a frame sent through it at the first moment it can be found goes out after the
+// LogonAck, instead of waiting in the journal for a resume that may never come.
+TEST(Server, ASessionIsPublishedOnlyOnceItsConnectionCanCarryFrames)
+{
+    ServerFixture f;
+    std::atomic<int> published{0};
+    detail::setTestHookSessionPublished([&](const ServerSessionPtr& s) {
+        ++published;
+        EXPECT_TRUE(s->connected());
+        EXPECT_TRUE(s->send(*push(41)).ok());
+    });
+    IoThreads io;
+    {
+        Client c(io.io, f.port);
+        admin::LogonAck ack;
+        ASSERT_TRUE(c.logon(c.logonFor("demo", "secret"), &ack));
+        ASSERT_TRUE(c.handler->waitApps(1)) << "the frame sent at publication never left";
+        EXPECT_TRUE(c.handler->waitUntil([](const std::vector<Got>& frames) {
+            for (const auto& g : frames) {
+                if (g.type == admin::MSGTYPE_LOGONACK)
+                    return true;
+                if (g.header.kind == wire::FrameKind::Application)
+                    return false;
+            }
+            return false;
+        })) << "the LogonAck comes first";
+        auto apps = c.handler->apps();
+        ASSERT_EQ(1u, apps.size());
+        EXPECT_EQ(41, apps[0].number);
+        EXPECT_EQ(1u, apps[0].sequence);
+    }
+    detail::setTestHookSessionPublished(nullptr);
+    EXPECT_EQ(1, published.load());
+}
+
+// The log callback may call into the sessions: it never runs under a session's lock.
+// Each line is checked by a probe thread that takes the lock of the session under
+// test while the callback waits for it (a bounded wait: held, the probe would only
+// finish once the callback had returned).
+TEST(Server, TheLogCallbackRunsWithoutTheSessionsLock)
+{
+    struct Probe {
+        std::mutex mutex;
+        ServerSessionPtr watched;
+        std::vector<std::string> blockedLines;
+        size_t probed = 0;
+    };
+    auto probe = std::make_shared<Probe>();
+    ServerOptions o = testOptions();
+    o.journalMaxFrames = 20;
+    o.log = [probe](const std::string& line) {
+        ServerSessionPtr s;
+        {
+            std::lock_guard<std::mutex> lock(probe->mutex);
+            s = probe->watched;
+        }
+        if (!s)
+            return;
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> finished = done->get_future();
+        std::thread([s, done] {
+            (void)s->connected();
+            (void)s->filter();
+            done->set_value();
+        }).detach();
+        const bool free = finished.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        std::lock_guard<std::mutex> lock(probe->mutex);
+        ++probe->probed;
+        if (!free)
+            probe->blockedLines.push_back(line);
+    };
+    ServerFixture f(o);
+    IoThreads io;
+    Client c(io.io, f.port);
+    admin::LogonAck ack;
+    c.handler->ackOverride = 0;  // nothing acknowledged: the journal overflows
+    ASSERT_TRUE(c.logon(c.logonFor("demo", "secret"), &ack));
+    auto s = f.server.findSession(ack.sessionId);
+    ASSERT_TRUE(s);
+    {
+        std::lock_guard<std::mutex> lock(probe->mutex);
+        probe->watched = s;
+    }
+    int sent = 0;
+    while (sent < 100 && s->send(*push(sent + 1)).ok())
+        ++sent;
+    EXPECT_EQ(20, sent);
+    ASSERT_TRUE(f.app.waitEvent("ended", ack.sessionId));
+    f.server.stop();
+    std::lock_guard<std::mutex> lock(probe->mutex);
+    EXPECT_GE(probe->probed, 2u) << "the overflow and the end are logged";
+    EXPECT_TRUE(probe->blockedLines.empty()) << "logged under the session's lock: " << probe->blockedLines.front();
+    probe->watched.reset();
 }
 
 TEST(Server, AcknowledgementsLetTheJournalGo)

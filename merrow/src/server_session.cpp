@@ -46,7 +46,18 @@ SharedFrame encodeShared(const wire::FrameHeader& header, const IMessage& messag
     return bytes;
 }
 
+std::function<void(const ServerSessionPtr&)>& testHookSessionPublished()
+{
+    static std::function<void(const ServerSessionPtr&)> hook;
+    return hook;
+}
+
 } // namespace
+
+void setTestHookSessionPublished(std::function<void(const ServerSessionPtr&)> hook)
+{
+    testHookSessionPublished() = std::move(hook);
+}
 
 std::string logId(const std::string& sessionId)
 {
@@ -412,6 +423,8 @@ void ServerSessionImpl::attachFresh(const std::shared_ptr<ServerConnection>& con
         std::lock_guard<std::mutex> lock(c->mutex);
         c->sessions.emplace(m_id, shared_from_this());
     }
+    if (const auto& hook = testHookSessionPublished())
+        hook(shared_from_this());
     link->setHeartbeatInterval(m_heartbeat);
     link->kick();
     c->log("session " + logId(m_id) + " of " + m_logon.user + " logged on from " + m_peer);

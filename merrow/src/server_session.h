@@ -105,6 +105,11 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
 
 namespace detail {
 
+// For tests: called with each new session right after it is published (from then on
+// findSession finds it and the application may send through it), on an I/O thread
+// with no lock held. Null: nothing. Set while no server runs.
+void setTestHookSessionPublished(std::function<void(const ServerSessionPtr&)> hook);
+
 // Wraps a call into the application: nothing it throws unwinds through the server.
 template <class F>
 bool guarded(const Server::Impl& core, const char* what, F&& f)

@@ -38,10 +38,12 @@ protected:
 // [Threading] update runs on a transport thread, serialized per session (a price
 // session logged in by session shares the strand of its trade session); never two
 // callbacks of one session at once. A callback may take long (seconds): the
-// session's connection goes on reading and sending heart-beats meanwhile, and other
-// sessions go on receiving, because the transport lends the thread's work to
+// session's connection goes on sending heart-beats meanwhile and is not cut, and
+// other sessions go on receiving, because the transport lends the thread's work to
 // another thread while a callback holds it for over 100 ms. Messages that arrive
-// meanwhile wait, in order, for the callback to return.
+// meanwhile wait, in order, for the callback to return; above 1,024 of them (or
+// 4 MiB) the session stops reading its connection until they are down to half, so
+// the stream waits at the server (which conflates market data) and not in memory.
 // [Locking] No transport lock is held during the callback.
 // [Reentrancy] The callback may call every operation of the session but the
 // blocking ones (loadStationDescriptor, login, loginBySession), and
