@@ -158,6 +158,7 @@ TEST_F(Engine, MarketOpenAndCloseBookMarginAndProfit) {
     EXPECT_EQ(pushedKinds(), (std::vector<std::string>{"ORDER;I", "TRADE;I", "ORDER;D", "ACCT;U"}));
     // Stored in the same change, and the answer remembered with it.
     EXPECT_EQ(stored.trades.size(), 1u);
+    EXPECT_TRUE(stored.orders.empty()) << "a market order comes and goes in one change: never stored";
     EXPECT_EQ(stored.removedOrders, std::vector<std::string>{id});
     ASSERT_EQ(stored.requests.size(), 1u);
     EXPECT_EQ(stored.requests[0].answer, "0\n" + id + ";N");
