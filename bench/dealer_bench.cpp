@@ -32,6 +32,7 @@
 // answers are built (from the first request to the last answer) is collected:
 // gap_p99_ms and gap_max_ms, and heavy_ms for the heavy phase itself (the iteration
 // time). Target: gap_p99_ms under 50.
+//
 // BM_OrderRoundTrip: a market order from its send to its answer with its trade
 // pushed, one client, orders alternating buy and sell on a netting account (so the
 // position stays small), the dealer on a virtual clock with prices still. Its floor is
@@ -49,11 +50,9 @@
 
 #include "plain_names_reporter.h"
 
-#include <algorithm>
-#include <ctime>
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
+#include <ctime>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -132,6 +131,7 @@ struct Rig {
 
     Rig()
     {
+        ConnectionManagerEx::init(1);
         std::string pattern = (std::filesystem::temp_directory_path() / "dealer-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
             error = "no data folder";
@@ -175,6 +175,7 @@ struct Rig {
             ConnectionManagerEx::freeObject(client);
         if (counter)
             counter->release();
+        ConnectionManagerEx::finalize(1);
         std::error_code ignored;
         if (!dir.empty())
             std::filesystem::remove_all(dir, ignored);
@@ -347,25 +348,6 @@ int64_t nowUs()
 
 // Notes when each offer update reaches a session.
 class Arrivals : public TThreadSafeAddRefImpl<merrow::IUserMessageListener> {
-// ---- Orders
-
-std::string tempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "dealer-bench-XXXXXX").string();
-    return mkdtemp(pattern.data()) ? pattern : std::string();
-}
-
-double medianUs(std::vector<double>& us)
-{
-    if (us.empty())
-        return 0;
-    std::nth_element(us.begin(), us.begin() + static_cast<long>(us.size() / 2), us.end());
-    return us[us.size() / 2];
-}
-
-// One trading client: sends DAS requests written field by field and waits for the
-// answer under the request's ID and, for orders, the pushed trade row.
-class OrderClient : public TThreadSafeAddRefImpl<merrow::IUserMessageListener> {
 public:
     void update(merrow::IUserSession*, merrow::IMessage* m) override
     {
@@ -439,101 +421,6 @@ std::unique_ptr<Watcher> watch(const std::string& url, bool tradingToo = false)
             return nullptr;
     } catch (const merrow::GenericException&) {
         return nullptr;
-        std::lock_guard<std::mutex> lock(mu_);
-        if (std::strcmp(type, IFixDefs::MSGTYPE_DASMESSAGE) == 0) {
-            const char* t = m->getValue(IFixDefs::FLDTAG_TEXT);
-            if (t && std::strstr(t, "\nTRADE;"))
-                ++trades_;
-        } else {
-            const char* id = m->getValue(IFixDefs::FLDTAG_TESTREQID);
-            if (id && pending_ == id) {
-                answered_ = true;
-                ok_ = std::strcmp(type, IFixDefs::MSGTYPE_QORARESPONSE) == 0;
-            }
-        }
-        cv_.notify_all();
-    }
-    std::string login(const std::string& url, const std::string& user, const std::string& password)
-    {
-        session_ = ConnectionManagerEx::createUserSession(url.c_str(), "Demo", user.c_str(), password.c_str(), "Pellora");
-        session_->subscribe(static_cast<merrow::IUserMessageListener*>(this));
-        try {
-            if (!session_->loadStationDescriptor() || !session_->getTradingSessionDescs()[0])
-                return "no station descriptor";
-            session_->setTradingSession(session_->getTradingSessionDescs()[0]);
-            return session_->login("") == 1 ? std::string() : std::string("login failed");
-        } catch (const merrow::GenericException& e) {
-            return e.getText();
-        }
-    }
-    void close()
-    {
-        if (session_)
-            ConnectionManagerEx::freeObject(session_);
-        session_ = nullptr;
-    }
-    // Sends one request and waits for its answer (and a pushed trade when waitTrade).
-    bool request(int command, const std::vector<std::pair<std::string, std::string>>& params, bool waitTrade)
-    {
-        char* raw = session_->newRequestID();
-        const std::string id = raw;
-        session_->freeRequestID(raw);
-        merrow::IMessage* m = session_->getMessageFactory()->createMessage(IFixDefs::MSGTYPE_QORAREQUEST);
-        m->setValue(IFixDefs::FLDTAG_TESTREQID, id.c_str());
-        m->setValue(IFixDefs::FLDTAG_QORACOMMANDID, std::to_string(command).c_str());
-        merrow::IFieldGroupList* l = m->createGroupList(IFixDefs::FLDTAG_QORANOPARAM);
-        for (const auto& p : params) {
-            merrow::IFieldGroup* g = l->appendGroup();
-            g->setValue(IFixDefs::FLDTAG_QORAPARAMNAME, p.first.c_str());
-            g->setValue(IFixDefs::FLDTAG_QORAPARAMVALUE, p.second.c_str());
-        }
-        uint64_t trades0;
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            pending_ = id;
-            answered_ = false;
-            trades0 = trades_;
-        }
-        const bool sent = session_->send(m) != 0;
-        ConnectionManagerEx::freeObject(m);
-        std::unique_lock<std::mutex> lock(mu_);
-        if (!sent || !cv_.wait_for(lock, std::chrono::seconds(10),
-                                   [&] { return answered_ && (!waitTrade || !ok_ || trades_ > trades0); }))
-            return false;
-        return true;
-    }
-    bool ok() const
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        return ok_;
-    }
-
-private:
-    merrow::IUserSession* session_ = nullptr;
-    mutable std::mutex mu_;
-    std::condition_variable cv_;
-    std::string pending_;
-    bool answered_ = false;
-    bool ok_ = false;
-    uint64_t trades_ = 0;
-};
-
-constexpr int kBenchUsers = 50;
-
-// The demo world plus kBenchUsers users with a netting account of their own each.
-dealer::World benchWorld()
-{
-    dealer::World w = dealer::demoWorld();
-    for (int i = 0; i < kBenchUsers; ++i) {
-        dealer::Account a;
-        a.id = "B" + std::to_string(100 + i);
-        a.name = a.id;
-        a.currency = "USD";
-        a.balance = 1e7;
-        a.leverageProfile = "1";
-        a.maintenanceType = "N";
-        w.accounts.push_back(a);
-        w.users.push_back({"bench" + std::to_string(i), "plain:bench", dealer::UserKindTrader, 5000 + i, {a.id}});
     }
     return w;
 }
@@ -662,6 +549,131 @@ void BM_PriceGapUnderHeavyClient(benchmark::State& state)
 BENCHMARK(BM_PriceGapUnderHeavyClient)->Iterations(3)->UseManualTime();
 
 #endif  // PELLORA_DEALER_EXE
+
+// ---- Orders
+
+std::string tempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "dealer-bench-XXXXXX").string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+double medianUs(std::vector<double>& us)
+{
+    if (us.empty())
+        return 0;
+    std::nth_element(us.begin(), us.begin() + static_cast<long>(us.size() / 2), us.end());
+    return us[us.size() / 2];
+}
+
+// One trading client: sends DAS requests written field by field and waits for the
+// answer under the request's ID and, for orders, the pushed trade row.
+class OrderClient : public TThreadSafeAddRefImpl<merrow::IUserMessageListener> {
+public:
+    void update(merrow::IUserSession*, merrow::IMessage* m) override
+    {
+        const char* type = m->getMsgType();
+        if (!type)
+            return;
+        std::lock_guard<std::mutex> lock(mu_);
+        if (std::strcmp(type, IFixDefs::MSGTYPE_DASMESSAGE) == 0) {
+            const char* t = m->getValue(IFixDefs::FLDTAG_TEXT);
+            if (t && std::strstr(t, "\nTRADE;"))
+                ++trades_;
+        } else {
+            const char* id = m->getValue(IFixDefs::FLDTAG_TESTREQID);
+            if (id && pending_ == id) {
+                answered_ = true;
+                ok_ = std::strcmp(type, IFixDefs::MSGTYPE_QORARESPONSE) == 0;
+            }
+        }
+        cv_.notify_all();
+    }
+    std::string login(const std::string& url, const std::string& user, const std::string& password)
+    {
+        session_ = ConnectionManagerEx::createUserSession(url.c_str(), "Demo", user.c_str(), password.c_str(), "Pellora");
+        session_->subscribe(static_cast<merrow::IUserMessageListener*>(this));
+        try {
+            if (!session_->loadStationDescriptor() || !session_->getTradingSessionDescs()[0])
+                return "no station descriptor";
+            session_->setTradingSession(session_->getTradingSessionDescs()[0]);
+            return session_->login("") == 1 ? std::string() : std::string("login failed");
+        } catch (const merrow::GenericException& e) {
+            return e.getText();
+        }
+    }
+    void close()
+    {
+        if (session_)
+            ConnectionManagerEx::freeObject(session_);
+        session_ = nullptr;
+    }
+    // Sends one request and waits for its answer (and a pushed trade when waitTrade).
+    bool request(int command, const std::vector<std::pair<std::string, std::string>>& params, bool waitTrade)
+    {
+        char* raw = session_->newRequestID();
+        const std::string id = raw;
+        session_->freeRequestID(raw);
+        merrow::IMessage* m = session_->getMessageFactory()->createMessage(IFixDefs::MSGTYPE_QORAREQUEST);
+        m->setValue(IFixDefs::FLDTAG_TESTREQID, id.c_str());
+        m->setValue(IFixDefs::FLDTAG_QORACOMMANDID, std::to_string(command).c_str());
+        merrow::IFieldGroupList* l = m->createGroupList(IFixDefs::FLDTAG_QORANOPARAM);
+        for (const auto& p : params) {
+            merrow::IFieldGroup* g = l->appendGroup();
+            g->setValue(IFixDefs::FLDTAG_QORAPARAMNAME, p.first.c_str());
+            g->setValue(IFixDefs::FLDTAG_QORAPARAMVALUE, p.second.c_str());
+        }
+        uint64_t trades0;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            pending_ = id;
+            answered_ = false;
+            trades0 = trades_;
+        }
+        const bool sent = session_->send(m) != 0;
+        ConnectionManagerEx::freeObject(m);
+        std::unique_lock<std::mutex> lock(mu_);
+        if (!sent || !cv_.wait_for(lock, std::chrono::seconds(10),
+                                   [&] { return answered_ && (!waitTrade || !ok_ || trades_ > trades0); }))
+            return false;
+        return true;
+    }
+    bool ok() const
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        return ok_;
+    }
+
+private:
+    merrow::IUserSession* session_ = nullptr;
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    std::string pending_;
+    bool answered_ = false;
+    bool ok_ = false;
+    uint64_t trades_ = 0;
+};
+
+constexpr int kBenchUsers = 50;
+
+// The demo world plus kBenchUsers users with a netting account of their own each.
+dealer::World benchWorld()
+{
+    dealer::World w = dealer::demoWorld();
+    for (int i = 0; i < kBenchUsers; ++i) {
+        dealer::Account a;
+        a.id = "B" + std::to_string(100 + i);
+        a.name = a.id;
+        a.currency = "USD";
+        a.balance = 1e7;
+        a.leverageProfile = "1";
+        a.maintenanceType = "N";
+        w.accounts.push_back(a);
+        w.users.push_back({"bench" + std::to_string(i), "plain:bench", dealer::UserKindTrader, 5000 + i, {a.id}});
+    }
+    return w;
+}
+
 struct OrderRig {
     std::string dir;
     std::unique_ptr<dealer::Dealer> server;
@@ -670,6 +682,8 @@ struct OrderRig {
 
     OrderRig()
     {
+        g_rig.reset();  // no price benchmark's dealer loads the machine meanwhile
+        ConnectionManagerEx::init(1);
         dir = tempDir();
         dealer::DealerConfig c;
         c.world = benchWorld();
@@ -690,6 +704,7 @@ struct OrderRig {
     {
         if (server)
             server->stop();
+        ConnectionManagerEx::finalize(1);
         std::error_code ignored;
         if (!dir.empty())
             std::filesystem::remove_all(dir, ignored);
@@ -867,7 +882,6 @@ BENCHMARK(BM_OrderThroughput)->ArgName("clients")->Arg(1)->Arg(50)->UseManualTim
 int main(int argc, char** argv)
 {
     ::signal(SIGPIPE, SIG_IGN);
-    ConnectionManagerEx::init(1);
     const auto display = bench::displayReporter(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -879,6 +893,5 @@ int main(int argc, char** argv)
     if (g_clientTransport)
         ConnectionManagerEx::finalize(1);
 #endif
-    ConnectionManagerEx::finalize(1);
     return 0;
 }
