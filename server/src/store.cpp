@@ -240,15 +240,23 @@ Status Store::apply(const Change& change) {
 Status Store::applyAll(const std::vector<const Change*>& changes) {
     std::lock_guard<std::mutex> lock(mu_);
     if (Status s = exec("BEGIN IMMEDIATE"); !s.isOk()) return s;
+    // Counters and settings repeat in every change of a group: each key is written
+    // once, with the value of the last change that set it.
+    std::map<std::string, std::string> meta;
     Status s = Status::ok();
-    for (const Change* c : changes)
-        if (s = applyLocked(*c); !s.isOk()) break;
+    for (const Change* c : changes) {
+        if (s = applyLocked(*c, false); !s.isOk()) break;
+        for (const auto& [k, v] : c->meta) meta[k] = v;
+        if (c->schedule)
+            meta[kScheduleKey] = std::to_string(c->schedule->origin) + " " + std::to_string(c->schedule->nextTick);
+    }
+    if (s.isOk()) s = writeMeta(meta);
     if (s.isOk()) s = exec("COMMIT");
     if (!s.isOk()) (void)exec("ROLLBACK");
     return s;
 }
 
-Status Store::applyLocked(const Change& c) {
+Status Store::applyLocked(const Change& c, bool withMeta) {
     const auto none = [](const auto&) { return std::string(); };
     Status s = upsert(*cache_, "INSERT OR REPLACE INTO accounts(account_id, data) VALUES(?1, ?3)", c.accounts,
                       [](const AccountRecord& r) { return r.accountId; }, none);
@@ -277,15 +285,21 @@ Status Store::applyLocked(const Change& c) {
             if (s = st.bind(1, r.user).bind(2, r.requestId).bind(3, r.answeredAt).bind(4, r.answer).run(); !s.isOk())
                 break;
     }
-    std::map<std::string, std::string> meta = c.meta;
-    if (c.schedule)
-        meta[kScheduleKey] = std::to_string(c.schedule->origin) + " " + std::to_string(c.schedule->nextTick);
-    if (s.isOk()) {
-        Stmt st(db_, cache_->get("INSERT OR REPLACE INTO meta VALUES(?, ?)"));
-        for (const auto& [k, v] : meta)
-            if (s = st.bind(1, k).bind(2, v).run(); !s.isOk()) break;
+    if (s.isOk() && withMeta) {
+        std::map<std::string, std::string> meta = c.meta;
+        if (c.schedule)
+            meta[kScheduleKey] = std::to_string(c.schedule->origin) + " " + std::to_string(c.schedule->nextTick);
+        s = writeMeta(meta);
     }
     return s;
+}
+
+Status Store::writeMeta(const std::map<std::string, std::string>& meta) {
+    if (meta.empty()) return Status::ok();
+    Stmt st(db_, cache_->get("INSERT OR REPLACE INTO meta VALUES(?, ?)"));
+    for (const auto& [k, v] : meta)
+        if (Status s = st.bind(1, k).bind(2, v).run(); !s.isOk()) return s;
+    return Status::ok();
 }
 
 Status Store::load(UnixMs now, StoredState& out) {

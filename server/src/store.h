@@ -96,7 +96,9 @@ public:
 private:
     explicit Store(sqlite3* db);
     Status exec(const char* sql);
-    Status applyLocked(const Change& change);
+    // withMeta false: the caller writes the change's counters (and schedule) itself.
+    Status applyLocked(const Change& change, bool withMeta = true);
+    Status writeMeta(const std::map<std::string, std::string>& meta);
 
     std::mutex mu_;
     sqlite3* db_;                      // guarded by mu_
