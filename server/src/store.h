@@ -96,8 +96,9 @@ public:
 private:
     explicit Store(sqlite3* db);
     Status exec(const char* sql);
-    // withMeta false: the caller writes the change's counters (and schedule) itself.
-    Status applyLocked(const Change& change, bool withMeta = true);
+    // The rows of one change; its counters and schedule are the caller's to write.
+    Status applyLocked(const Change& change);
+    Status applyAllLocked(const std::vector<const Change*>& changes);  // inside BEGIN; ends with COMMIT
     Status writeMeta(const std::map<std::string, std::string>& meta);
 
     std::mutex mu_;

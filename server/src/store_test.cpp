@@ -176,6 +176,26 @@ TEST_F(StoreTest, AGroupOfChangesCommitsAllOrNothing) {
     EXPECT_EQ(after.meta["next_order_id"], "202");
 }
 
+// Texts from clients need not be UTF-8: a custom text or request ID of any bytes is
+// stored (invalid sequences as U+FFFD) instead of failing or throwing.
+TEST_F(StoreTest, StoresTextsThatAreNotUtf8) {
+    auto store = open();
+    ASSERT_TRUE(store->seed(world, {}, TickSchedule{kNow, 0}).isOk());
+    Change c;
+    OrderRecord o = order("400", "01001");
+    o.requestTxt = "caf\xe9";  // Latin-1
+    o.requestId = "\xff\xfeQ";
+    c.orders = {o};
+    Status st = Status::error("not run");
+    ASSERT_NO_THROW(st = store->applyAll({&c}));
+    ASSERT_TRUE(st.isOk()) << st.text();
+    StoredState loaded;
+    ASSERT_TRUE(store->load(kNow, loaded).isOk());
+    ASSERT_EQ(loaded.orders.size(), 1u);
+    EXPECT_EQ(loaded.orders[0].requestTxt, "caf\xef\xbf\xbd");
+    EXPECT_EQ(loaded.orders[0].requestId, "\xef\xbf\xbd\xef\xbf\xbdQ");
+}
+
 TEST_F(StoreTest, RemembersRequestsFor24Hours) {
     auto store = open();
     Change c;
