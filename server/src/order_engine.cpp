@@ -227,7 +227,7 @@ void OrderEngine::touchAccount(const std::string& accountId, ChangeWriter& w) {
 void OrderEngine::forget(const OrderRecord& o) {
     auto& list = gone_[o.accountId];
     list.push_back(o);
-    if (list.size() > kGoneKept) list.erase(list.begin());
+    if (list.size() > kGoneKept) list.pop_front();
 }
 
 // ---- Requests

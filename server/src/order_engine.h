@@ -11,6 +11,7 @@
 // [Threading] Not thread-safe: the dealer calls it under its state mutex.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -139,7 +140,7 @@ private:
     std::vector<ClosedTradeRecord> closed_;
     std::vector<MessageRecord> messages_;
     std::map<std::pair<std::string, std::string>, RememberedRequest> remembered_;
-    std::map<std::string, std::vector<OrderRecord>> gone_;  // recently removed orders by account, for 117
+    std::map<std::string, std::deque<OrderRecord>> gone_;  // recently removed orders by account, for 117
     QuoteBook quotes_;
     int64_t nextOrder_ = 1001, nextTrade_ = 1001, nextMessage_ = 1;
     uint64_t executed_ = 0;
