@@ -588,7 +588,7 @@ namespace {
 TEST(EngineRandom, BooksStayConsistent) {
     for (uint32_t seed = 1; seed <= 8; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        std::vector<uint8_t> bytes(4000);
+        std::vector<uint8_t> bytes(6000);
         uint32_t x = seed * 2654435761u;
         for (uint8_t& b : bytes) {
             x ^= x << 13, x ^= x >> 17, x ^= x << 5;
