@@ -1019,6 +1019,31 @@ TEST_F(Orders, OtoReleasesAnOcoPairThatThenActsAsOne)
 namespace login_e2e {
 namespace {
 
+// Hears a live table's status until its refresh is done.
+class RefreshWait : public TThreadSafeAddRefImpl<IZelTableListener> {
+public:
+    void onAdded(const char*, IZelRow*) override {}
+    void onChanged(const char*, IZelRow*) override {}
+    void onDeleted(const char*, IZelRow*) override {}
+    void onEachRow(const char*, IZelRow*) override {}
+    void onStatusChanged(ZelTableStatus status) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_status = status;
+        m_changed.notify_all();
+    }
+    bool waitRefreshed()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return m_status == ZelTableStatus::Refreshed; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    ZelTableStatus m_status = ZelTableStatus::Initial;
+};
+
 // A dealer whose account 01001 starts with a GTD limit entry expiring two hours
 // after the virtual clock's start (2026-01-05 12:00 UTC).
 class GtdOrders : public DealerFixture {
@@ -1085,11 +1110,12 @@ TEST_F(GtdOrders, ExpireOnTheDealersClockAndDayOrdersGoAtTheRollover)
         Held<IZelTableManager> manager(a->session->getTableManager());
         Held<IZelTable> table(manager ? manager->getTable(ZelTable::Orders) : nullptr);
         ASSERT_TRUE(table);
+        Held<RefreshWait> refreshed(new RefreshWait());
+        table->subscribeStatus(refreshed.get());
         table->refresh();
-        const auto until = std::chrono::steady_clock::now() + kWait;
-        while (table->getStatus() != ZelTableStatus::Refreshed && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_EQ(table->getStatus(), ZelTableStatus::Refreshed);
+        const bool done = refreshed->waitRefreshed();
+        table->unsubscribeStatus(refreshed.get());
+        ASSERT_TRUE(done);
     }
     const auto [tif, expiry] = liveOrder("900");
     ASSERT_EQ(tif, "GTD");
