@@ -6,12 +6,15 @@
 // answer never overtakes a change submitted before it (empty changes keep their
 // place in the queue without a transaction of their own).
 //
-// Completions run on a delivering thread of their own, so the next group is written
-// and synced while the answers of the previous one are sent: the sync, the longest
-// step, overlaps the rest.
+// When more changes gathered while a group was written, its completions run on a
+// delivering thread of their own, so the next group is written and synced while the
+// answers of the previous one are sent: the sync, the longest step, overlaps the
+// rest. When nothing gathered, the committing thread runs them itself, sparing a
+// lone client's order the hop to another thread.
 //
-// [Threading] submit() from any thread; completions run on the delivering thread
-// (or inline in submit() before start and once stopped), with no lock of the queue
+// [Threading] submit() from any thread; completions run on the committing or the
+// delivering thread, one at a time and in order (or inline in submit() before start
+// and once stopped), with no lock of the queue
 // held: they may send messages and submit again, and must not throw (an exception
 // is caught and swallowed). stop() drains what was submitted, completions included
 // (and what they submit), and joins both threads.
