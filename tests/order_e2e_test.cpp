@@ -1015,3 +1015,137 @@ TEST_F(Orders, OtoReleasesAnOcoPairThatThenActsAsOne)
 
 } // namespace
 } // namespace login_e2e
+
+namespace login_e2e {
+namespace {
+
+// Hears a live table's status until its refresh is done.
+class RefreshWait : public TThreadSafeAddRefImpl<IZelTableListener> {
+public:
+    void onAdded(const char*, IZelRow*) override {}
+    void onChanged(const char*, IZelRow*) override {}
+    void onDeleted(const char*, IZelRow*) override {}
+    void onEachRow(const char*, IZelRow*) override {}
+    void onStatusChanged(ZelTableStatus status) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_status = status;
+        m_changed.notify_all();
+    }
+    bool waitRefreshed()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return m_status == ZelTableStatus::Refreshed; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    ZelTableStatus m_status = ZelTableStatus::Initial;
+};
+
+// A dealer whose account 01001 starts with a GTD limit entry expiring two hours
+// after the virtual clock's start (2026-01-05 12:00 UTC).
+class GtdOrders : public DealerFixture {
+protected:
+    static constexpr int64_t kStart = 1767614400000;
+    static constexpr int64_t kExpiry = kStart + 2 * 3600 * 1000;
+
+    void SetUp() override
+    {
+        pellora::dealer::World world = pellora::dealer::demoWorld();
+        pellora::dealer::OrderRecord o;
+        o.orderId = "900";
+        o.requestId = "world-gtd";
+        o.statusTime = kStart;
+        o.rate = kBid - 100 * kPip;
+        o.accountId = "01001";
+        o.accountName = "01001";
+        o.offerId = "1";
+        o.buySell = "B";
+        o.amount = o.originAmount = 1000;
+        o.stage = "O";
+        o.accountKind = "32";
+        o.timeInForce = "GTD";
+        o.type = "LE";
+        o.status = "W";
+        o.expireDate = kExpiry;
+        world.startingState.orders.push_back(o);
+        startDealer(std::move(world));
+        dealer->stopPrices();
+        ASSERT_TRUE(dealer->setPrice("1", kBid).isOk());
+        a.reset(new Trader());
+        ASSERT_TRUE(a->login(url, "demo")) << ::testing::PrintToString(a->status->failures());
+    }
+    void TearDown() override
+    {
+        a.reset();
+        DealerFixture::TearDown();
+    }
+    // The live orders table's row of that order: its time in force and expiry (a
+    // date serial), or "" when the table has no such row.
+    std::pair<std::string, double> liveOrder(const std::string& id)
+    {
+        Held<IZelTableManager> manager(a->session->getTableManager());
+        Held<IZelTable> table(manager ? manager->getTable(ZelTable::Orders) : nullptr);
+        auto* orders = static_cast<IZelOrdersTable*>(table.get());
+        IZelOrderTableRow* row = nullptr;
+        if (!orders || !orders->findRow(id.c_str(), row) || !row)
+            return {"", 0};
+        std::pair<std::string, double> out{row->getTimeInForce() ? row->getTimeInForce() : "", row->getExpireDate()};
+        row->release();
+        return out;
+    }
+    std::unique_ptr<Trader> a;
+};
+
+// The GTD order is in the session's orders table with its expiry, stays while the
+// clock is before it and is deleted, pushed and gone from the live table once the
+// clock passes it. The client's order builder writes no expiry date, so a GTD order
+// it sends is refused with the dealer's text; a DAY order goes at the roll-over.
+TEST_F(GtdOrders, ExpireOnTheDealersClockAndDayOrdersGoAtTheRollover)
+{
+    // The world's order reaches the live table with the table's refresh.
+    {
+        Held<IZelTableManager> manager(a->session->getTableManager());
+        Held<IZelTable> table(manager ? manager->getTable(ZelTable::Orders) : nullptr);
+        ASSERT_TRUE(table);
+        Held<RefreshWait> refreshed(new RefreshWait());
+        table->subscribeStatus(refreshed.get());
+        table->refresh();
+        const bool done = refreshed->waitRefreshed();
+        table->unsubscribeStatus(refreshed.get());
+        ASSERT_TRUE(done);
+    }
+    const auto [tif, expiry] = liveOrder("900");
+    ASSERT_EQ(tif, "GTD");
+    EXPECT_NEAR(expiry, 25569.0 + static_cast<double>(kExpiry) / 86400000.0, 1.0 / 86400) << "the expiry as a date serial";
+
+    Params gtd = entry("LE", "B", kBid - 50 * kPip);
+    gtd.push_back({P::TimeInForce, "GTD"});
+    const std::string refused = a->send(gtd);
+    EXPECT_EQ(refused, "!A GTD order needs an expiry date (EXPIRE_DATE).");
+    Params day = entry("LE", "B", kBid - 60 * kPip, 2000);
+    day.push_back({P::TimeInForce, "DAY"});
+    const std::string dayOrder = a->send(day);
+    ASSERT_NE(dayOrder.rfind("!", 0), 0u) << dayOrder;
+    ASSERT_EQ(a->orderRow(dayOrder, ZelTableUpdateType::Insert).id, dayOrder);
+    EXPECT_EQ(liveOrder(dayOrder).first, "DAY");
+
+    ASSERT_TRUE(dealer->stepClock(3600 * 1000).isOk());
+    ASSERT_TRUE(dealer->setPrice("1", kBid + kPip).isOk());
+    EXPECT_FALSE(a->rec->hasRow([](const Pushed& p) { return isOrder(p, "900", ZelTableUpdateType::Delete); }));
+    EXPECT_EQ(liveOrder("900").first, "GTD");
+
+    ASSERT_TRUE(dealer->stepClock(3600 * 1000).isOk());
+    EXPECT_EQ(a->orderRow("900", ZelTableUpdateType::Delete).id, "900");
+    EXPECT_EQ(liveOrder("900").first, "");
+    EXPECT_EQ(liveOrder(dayOrder).first, "DAY") << "a day order lives until the roll-over";
+
+    ASSERT_TRUE(dealer->stepToRollover().isOk());
+    EXPECT_EQ(a->orderRow(dayOrder, ZelTableUpdateType::Delete).id, dayOrder);
+    EXPECT_EQ(liveOrder(dayOrder).first, "");
+}
+
+} // namespace
+} // namespace login_e2e

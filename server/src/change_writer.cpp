@@ -25,27 +25,26 @@ void ChangeWriter::line(const std::string& user, TableCode table, UpdateKind kin
 }
 
 void ChangeWriter::order(const std::string& user, UpdateKind kind, const OrderRecord& o) {
-    if (kind == UpdateKind::Delete) {
+    // A row stored earlier in the same change is superseded, not stored twice; one
+    // deleted is not stored at all (a market order comes and goes in one change).
+    auto& rows = change_.orders;
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const OrderRecord& r) { return r.orderId == o.orderId; }),
+               rows.end());
+    if (kind == UpdateKind::Delete)
         change_.removedOrders.push_back(o.orderId);
-    } else {
-        // A row stored earlier in the same change is superseded, not stored twice.
-        auto& rows = change_.orders;
-        rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const OrderRecord& r) { return r.orderId == o.orderId; }),
-                   rows.end());
+    else
         rows.push_back(o);
-    }
     line(user, TableCode::Order, kind, orderLine(o, digitsOf(*world_, o.offerId)));
 }
 
 void ChangeWriter::trade(const std::string& user, UpdateKind kind, const TradeRecord& t) {
-    if (kind == UpdateKind::Delete) {
+    auto& rows = change_.trades;
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const TradeRecord& r) { return r.tradeId == t.tradeId; }),
+               rows.end());
+    if (kind == UpdateKind::Delete)
         change_.removedTrades.push_back(t.tradeId);
-    } else {
-        auto& rows = change_.trades;
-        rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const TradeRecord& r) { return r.tradeId == t.tradeId; }),
-                   rows.end());
+    else
         rows.push_back(t);
-    }
     line(user, TableCode::Trade, kind, tradeLine(t, digitsOf(*world_, t.offerId)));
 }
 

@@ -14,7 +14,8 @@ void CommitQueue::start() {
     std::lock_guard<std::mutex> lock(mu_);
     if (running_ || stopping_) return;
     running_ = true;
-    thread_ = std::thread([this] { run(); });
+    committer_ = std::thread([this] { commitLoop(); });
+    deliverer_ = std::thread([this] { deliverLoop(); });
 }
 
 void CommitQueue::submit(Change change, Done done) {
@@ -23,25 +24,26 @@ void CommitQueue::submit(Change change, Done done) {
         std::lock_guard<std::mutex> lock(mu_);
         if (running_) {
             queue_.push_back({std::move(change), std::move(done), empty});
-            cv_.notify_one();
+            toCommit_.notify_one();
             return;
         }
     }
-    // Not running (before start or after stop): committed here and now.
-    std::deque<Item> one;
-    one.push_back({std::move(change), std::move(done), empty});
-    commit(one);
+    // Not running (before start or after stop): committed and completed here and now.
+    Committed one;
+    one.items.push_back({std::move(change), std::move(done), empty});
+    one.status = write(one.items);
+    complete(one);
 }
 
 void CommitQueue::stop() {
     {
         std::lock_guard<std::mutex> lock(mu_);
         stopping_ = true;
-        cv_.notify_one();
+        toCommit_.notify_one();
+        toDeliver_.notify_one();
     }
-    if (thread_.joinable()) thread_.join();
-    std::lock_guard<std::mutex> lock(mu_);
-    running_ = false;
+    if (committer_.joinable()) committer_.join();
+    if (deliverer_.joinable()) deliverer_.join();
 }
 
 uint64_t CommitQueue::transactions() const {
@@ -49,44 +51,70 @@ uint64_t CommitQueue::transactions() const {
     return transactions_;
 }
 
-void CommitQueue::run() {
+void CommitQueue::commitLoop() {
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
-        cv_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty()) {
-            if (stopping_) break;
-            continue;
-        }
+        // Stopping ends once nothing is queued and no completion runs that could
+        // still submit; from then on submit() commits inline.
+        toCommit_.wait(lock, [&] { return !queue_.empty() || (stopping_ && ready_.empty() && !delivering_); });
+        if (queue_.empty()) break;
         std::deque<Item> batch;
         batch.swap(queue_);
         lock.unlock();
-        commit(batch);
+        Status st = write(batch);
+        Committed c{std::move(batch), std::move(st)};
         lock.lock();
+        if (queue_.empty() && ready_.empty() && !delivering_) {
+            // Nothing gathered meanwhile: answering here spares a thread hop on the
+            // path of a lone client's order.
+            delivering_ = true;
+            lock.unlock();
+            complete(c);
+            lock.lock();
+            delivering_ = false;
+            continue;
+        }
+        ready_.push_back(std::move(c));
+        toDeliver_.notify_one();
     }
-    // Whatever a last completion submitted after the loop saw the queue empty.
     running_ = false;
-    std::deque<Item> rest;
-    rest.swap(queue_);
-    lock.unlock();
-    if (!rest.empty()) commit(rest);
-    lock.lock();
+    committerDone_ = true;
+    toDeliver_.notify_one();
 }
 
-void CommitQueue::commit(std::deque<Item>& batch) {
+void CommitQueue::deliverLoop() {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+        toDeliver_.wait(lock, [&] { return !ready_.empty() || committerDone_; });
+        if (ready_.empty()) break;  // and the committer is done: nothing more comes
+        Committed c = std::move(ready_.front());
+        ready_.pop_front();
+        delivering_ = true;
+        lock.unlock();
+        complete(c);
+        lock.lock();
+        delivering_ = false;
+        toCommit_.notify_one();  // a stopping committer waits for the completions
+    }
+}
+
+Status CommitQueue::write(const std::deque<Item>& batch) {
     std::vector<const Change*> changes;
     for (const Item& i : batch)
         if (!i.empty) changes.push_back(&i.change);
-    Status st = Status::ok();
-    if (!changes.empty()) {
-        st = store_.applyAll(changes);
-        std::lock_guard<std::mutex> lock(mu_);
-        ++transactions_;
-    }
-    for (Item& i : batch) {
+    if (changes.empty()) return Status::ok();
+    Status st = store_.applyAll(changes);
+    std::lock_guard<std::mutex> lock(mu_);
+    ++transactions_;
+    return st;
+}
+
+void CommitQueue::complete(Committed& c) {
+    for (Item& i : c.items) {
         if (!i.done) continue;
         try {
-            i.done(i.empty ? Status::ok() : st);
-        } catch (const std::exception&) {
+            i.done(i.empty ? Status::ok() : c.status);
+        } catch (...) {
             // A completion that throws loses only its own answer.
         }
     }

@@ -808,6 +808,8 @@ void Dealer::quotesToOrders(const std::vector<size_t>& instruments) {
     for (size_t i : instruments) qs.push_back(engine_->quote(i));
     std::lock_guard<std::mutex> lock(stateMu_);
     ChangeWriter w(config_.world, clock_.now());
+    // Orders past their expiry go before a new price could fill them.
+    orders_->expireOrders(w);
     for (const OfferQuote& q : qs) orders_->onQuote(q, w);
     if (!w.empty()) commitThenSend(w, nullptr, {}, {});
     rolloverLocked(clock_.now());

@@ -69,6 +69,41 @@ bool isMarketType(const std::string& type) {
     return type == "OM" || type == "O" || type == "OR" || type == "CM" || type == "C" || type == "CR";
 }
 
+// An expiry date as order rows carry it: "MMDDYYYYhhmmss", milliseconds optional (UTC).
+bool parseExpiry(const std::string* s, UnixMs& out) {
+    if (!s || (s->size() != 14 && s->size() != 17) || s->find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    auto num = [&](size_t at, size_t n) { return static_cast<unsigned>(std::stoul(s->substr(at, n))); };
+    const unsigned mo = num(0, 2), d = num(2, 2), h = num(8, 2), mi = num(10, 2), sec = num(12, 2);
+    const int y = static_cast<int>(num(4, 4));
+    const unsigned ms = s->size() == 17 ? num(14, 3) : 0;
+    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || h > 23 || mi > 59 || sec > 59) return false;
+    int cy = 0;
+    unsigned cm = 0, cd = 0;
+    civilFromDays(daysFromCivil(y, mo, d), cy, cm, cd);
+    if (cy != y || cm != mo || cd != d) return false;  // 31 February and the like
+    out = makeUtc(y, mo, d, h, mi, sec, ms);
+    return true;
+}
+
+// The expiry of a waiting order whose time in force is GTD: read from "EXPIRE_DATE",
+// and in the future. Other times in force carry none.
+std::optional<std::string> readExpiry(const std::string& timeInForce, const std::string* field, UnixMs now,
+                                      UnixMs kept, UnixMs& out) {
+    out = 0;
+    if (timeInForce != "GTD") return std::nullopt;
+    if (!field) {
+        if (kept > now) {
+            out = kept;
+            return std::nullopt;
+        }
+        return std::string("A GTD order needs an expiry date (EXPIRE_DATE).");
+    }
+    if (!parseExpiry(field, out)) return std::string("The expiry date must be MMDDYYYYhhmmss in UTC.");
+    if (out <= now) return std::string("The expiry date has passed.");
+    return std::nullopt;
+}
+
 std::string formatPips(double pips) {
     std::string s = formatNumber(pips);
     return s;
@@ -117,6 +152,7 @@ void OrderEngine::load(StoredState& s, UnixMs now) {
         if (const AccountRecord* a = account(t.accountId))
             t.usedMargin = books_.margin(a->leverageProfileId, t.offerId, t.amount);
     for (AccountRecord& a : accounts_) a.usedMargin = usedMargin(a.accountId);
+    noteExpiries();
 }
 
 bool OrderEngine::isOrderCommand(int c) { return c == 34 || c == 19 || c == 20 || c == 131 || c == 117; }
@@ -191,7 +227,7 @@ void OrderEngine::touchAccount(const std::string& accountId, ChangeWriter& w) {
 void OrderEngine::forget(const OrderRecord& o) {
     auto& list = gone_[o.accountId];
     list.push_back(o);
-    if (list.size() > kGoneKept) list.erase(list.begin());
+    if (list.size() > kGoneKept) list.pop_front();
 }
 
 // ---- Requests
@@ -428,6 +464,12 @@ std::string OrderEngine::createOrder(const User& u, const DasRequest& r, OrderBa
 
     // Margin for what the order opens now (market orders; entries when they fill).
     const bool market = isMarketType(n.type);
+    const std::string* tif = r.param("GTC");
+    const std::string timeInForce = tif && !tif->empty() ? *tif : (market ? "IOC" : "GTC");
+    UnixMs expiry = 0;
+    if (!market)
+        if (auto bad = readExpiry(timeInForce, r.param("EXPIRE_DATE"), w.now(), 0, expiry))
+            return fail(FailureCode::BadRequest, *bad);
     double price = 0;
     if (market) {
         price = priceFor(n.side, q);
@@ -472,8 +514,9 @@ std::string OrderEngine::createOrder(const User& u, const DasRequest& r, OrderBa
     o.accountKind = n.account->accountKind;
     o.trailStep = n.trailStep;
     o.trailRate = n.trailStep ? priceFor(n.side, q) : 0;
-    const std::string* tif = r.param("GTC");
-    o.timeInForce = tif && !tif->empty() ? *tif : (market ? "IOC" : "GTC");
+    o.timeInForce = timeInForce;
+    o.expireDate = expiry;
+    if (expiry > 0 && (nextExpiry_ == 0 || expiry < nextExpiry_)) nextExpiry_ = expiry;
     o.type = n.type;
     o.status = market ? "E" : "W";
     o.workingIndicator = !waits;
@@ -755,6 +798,7 @@ void OrderEngine::onQuote(const OfferQuote& q, ChangeWriter& w) {
     std::vector<std::pair<std::string, double>> due;
     for (OrderRecord& o : orders_) {
         if (o.offerId != q.offerId || !o.workingIndicator || o.status != "W" || isMarketType(o.type)) continue;
+        if (o.timeInForce == "GTD" && o.expireDate > 0 && o.expireDate <= w.now()) continue;  // expired, not filled
         if (o.trailStep > 0 && isStopType(o.type)) trail(o, q, w);
         if (crossed(o.buySell, isStopType(o.type), o.rate, q)) due.emplace_back(o.orderId, priceFor(o.buySell, q));
     }
@@ -851,6 +895,29 @@ void OrderEngine::rollover(ChangeWriter& w) {
         a.m2mEquity = equity(a);
         touchAccount(a.accountId, w);
     }
+}
+
+void OrderEngine::expireOrders(ChangeWriter& w) {
+    if (nextExpiry_ == 0 || nextExpiry_ > w.now()) return;
+    std::vector<std::string> due;
+    for (const OrderRecord& o : orders_)
+        if (o.timeInForce == "GTD" && o.expireDate > 0 && o.expireDate <= w.now()) due.push_back(o.orderId);
+    std::vector<std::string> accounts;
+    for (const std::string& id : due) {
+        const OrderRecord* o = order(id);
+        if (!o) continue;  // went with an order it waited for
+        if (std::find(accounts.begin(), accounts.end(), o->accountId) == accounts.end()) accounts.push_back(o->accountId);
+        removeOrder(id, "C", w);
+    }
+    for (const std::string& a : accounts) touchAccount(a, w);
+    noteExpiries();
+}
+
+void OrderEngine::noteExpiries() {
+    nextExpiry_ = 0;
+    for (const OrderRecord& o : orders_)
+        if (o.timeInForce == "GTD" && o.expireDate > 0 && (nextExpiry_ == 0 || o.expireDate < nextExpiry_))
+            nextExpiry_ = o.expireDate;
 }
 
 void OrderEngine::message(const std::string& user, const std::string& subject, const std::string& text, bool html,
@@ -959,6 +1026,8 @@ std::string OrderEngine::editOrder(const User& u, const DasRequest& r, ChangeWri
         e.trailRate = e.trailStep && q != quotes_.end() ? priceFor(e.buySell, q->second) : 0;
     }
     if (const std::string* tif = r.param("GTC")) e.timeInForce = *tif;
+    if (auto bad = readExpiry(e.timeInForce, r.param("EXPIRE_DATE"), w.now(), e.expireDate, e.expireDate))
+        return failureAnswer(FailureCode::BadRequest, *bad);
     // The custom text stays the order's own: clients send a default one with every request.
     // A working stop or limit keeps its distance from the market.
     auto q = quotes_.find(e.offerId);
@@ -976,6 +1045,7 @@ std::string OrderEngine::editOrder(const User& u, const DasRequest& r, ChangeWri
     }
     e.statusTime = w.now();
     *o = e;
+    if (e.expireDate > 0 && (nextExpiry_ == 0 || e.expireDate < nextExpiry_)) nextExpiry_ = e.expireDate;
     w.order(ownerOf(e.accountId), UpdateKind::Update, e);
     return resultSet({});
 }

@@ -11,6 +11,7 @@
 // [Threading] Not thread-safe: the dealer calls it under its state mutex.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -70,6 +71,9 @@ public:
     // The daily roll-over: interest booked, "M2MEquity" set to the equity, day orders
     // deleted.
     void rollover(ChangeWriter& w);
+    // Deletes the GTD orders whose expiry date is not after now (with the orders
+    // waiting for them), pushing their delete rows; cheap when none is due.
+    void expireOrders(ChangeWriter& w);
     // Closes the account's trades, largest loss first, until its equity covers its used
     // margin, and at least one when `forced`; writes the margin-call message.
     Status marginCall(const std::string& accountId, bool forced, ChangeWriter& w);
@@ -123,6 +127,7 @@ private:
     std::string nextId(const char* key, int64_t& counter, ChangeWriter& w);
     void forget(const OrderRecord& o);
     void checkMarginCalls(const std::string& offerId, ChangeWriter& w);
+    void noteExpiries();  // recomputes nextExpiry_
 
     const World& world_;
     const std::vector<Instrument>& instruments_;
@@ -135,10 +140,11 @@ private:
     std::vector<ClosedTradeRecord> closed_;
     std::vector<MessageRecord> messages_;
     std::map<std::pair<std::string, std::string>, RememberedRequest> remembered_;
-    std::map<std::string, std::vector<OrderRecord>> gone_;  // recently removed orders by account, for 117
+    std::map<std::string, std::deque<OrderRecord>> gone_;  // recently removed orders by account, for 117
     QuoteBook quotes_;
     int64_t nextOrder_ = 1001, nextTrade_ = 1001, nextMessage_ = 1;
     uint64_t executed_ = 0;
+    UnixMs nextExpiry_ = 0;  // the earliest GTD expiry held, 0 for none (may be early, never late)
 };
 
 // "<BASE64-DATA>" around the base64 of "<DEFLATE-DATA>" around the deflated

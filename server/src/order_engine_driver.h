@@ -80,6 +80,7 @@ public:
                 if (byte() % 3 == 0) add("CONTINGENCY_TYPE", "2"), add("PRIMARY_QID", "F" + std::to_string(requests_ - 1 - byte() % 3));
                 if (byte() % 4 == 0) add("TrailUpdatePips", pick<std::string>({"1", "10", "-1"}));
                 if (byte() % 4 == 0) add("NET_QTY_FLG", "Y");
+                gtd(r);
                 break;
             case 2:  // stop or limit on a trade
             case 3: {  // close a trade, or net quantity
@@ -95,6 +96,7 @@ public:
                     if (byte() % 2) add("Rate", rate());
                     else add("PEG_TYPE", pick<std::string>({"0", "1"})), add("PRICE_OFFSET_PIPS", std::to_string(static_cast<int8_t>(byte())));
                     if (byte() % 3 == 0) add("TrailUpdatePips", pick<std::string>({"1", "5"}));
+                    gtd(r);
                 } else if (byte() % 3 == 0) {
                     add("Rate2", rate()), add("RATE3", rate());
                 }
@@ -125,20 +127,23 @@ public:
                 const double by = static_cast<int8_t>(byte()) * pip * (1 + byte() % 20);
                 n.bid = std::max(pip, n.bid + by);
                 n.ask = n.bid + (q->ask - q->bid);
-                ChangeWriter w(world_, kNow);
+                ChangeWriter w(world_, now_);
                 engine_->onQuote(n, w);
                 p = p_;
                 return true;
             }
-            default: {  // a forced margin call or a roll-over
-                ChangeWriter w(world_, kNow);
-                if (byte() % 2) (void)engine_->marginCall(acct, true, w);
-                else engine_->rollover(w);
+            default: {  // a forced margin call, a roll-over, or time passing
+                const int what = byte() % 3;
+                if (what == 2) now_ += static_cast<UnixMs>(byte()) * kMsPerMinute;
+                ChangeWriter w(world_, now_);
+                if (what == 0) (void)engine_->marginCall(acct, true, w);
+                else if (what == 1) engine_->rollover(w);
+                else engine_->expireOrders(w);
                 p = p_;
                 return true;
             }
         }
-        ChangeWriter w(world_, kNow);
+        ChangeWriter w(world_, now_);
         OrderBatch batch;
         (void)engine_->request(*user_, r, byte() % 2 ? &batch_ : &batch, w);
         if (byte() % 4 == 0) batch_ = OrderBatch();
@@ -148,7 +153,14 @@ public:
 
 private:
     static constexpr UnixMs kNow = 1767614400000;  // Monday 2026-01-05 12:00 UTC
+    UnixMs now_ = kNow;  // moves forward only, by minutes
 
+    // Half the waiting orders are GTD, most with an expiry (some already past).
+    void gtd(DasRequest& r) {
+        if (byte() % 2) return;
+        r.params.emplace_back("GTC", "GTD");
+        if (byte() % 5) r.params.emplace_back("EXPIRE_DATE", dasTimestamp(now_ + static_cast<UnixMs>(byte() - 16) * kMsPerMinute));
+    }
     uint8_t byte() { return p_ < end_ ? *p_++ : 0; }
     template <class T>
     T pick(std::initializer_list<T> list) {

@@ -158,6 +158,7 @@ TEST_F(Engine, MarketOpenAndCloseBookMarginAndProfit) {
     EXPECT_EQ(pushedKinds(), (std::vector<std::string>{"ORDER;I", "TRADE;I", "ORDER;D", "ACCT;U"}));
     // Stored in the same change, and the answer remembered with it.
     EXPECT_EQ(stored.trades.size(), 1u);
+    EXPECT_TRUE(stored.orders.empty()) << "a market order comes and goes in one change: never stored";
     EXPECT_EQ(stored.removedOrders, std::vector<std::string>{id});
     ASSERT_EQ(stored.requests.size(), 1u);
     EXPECT_EQ(stored.requests[0].answer, "0\n" + id + ";N");
@@ -511,6 +512,72 @@ TEST_F(Engine, RolloverSetsTheDayEquityAndDropsDayOrders) {
     EXPECT_DOUBLE_EQ(account("01001").m2mEquity, 50000 + 10);
 }
 
+// A GTD order lives until its expiry date on the dealer's clock, then goes with the
+// orders attached to it; a price reaching it after that does not fill it.
+TEST_F(Engine, GtdOrdersExpireWithTheirAttachedOrders) {
+    const UnixMs later = now + kMsPerHour;
+    struct Bad {
+        Params extra;
+        const char* answer;
+    };
+    const Bad bad[] = {
+        {{{"GTC", "GTD"}}, "1;A GTD order needs an expiry date (EXPIRE_DATE)."},
+        {{{"GTC", "GTD"}, {"EXPIRE_DATE", "2026-01-05 13:00"}}, "1;The expiry date must be MMDDYYYYhhmmss in UTC."},
+        {{{"GTC", "GTD"}, {"EXPIRE_DATE", "02302026130000"}}, "1;The expiry date must be MMDDYYYYhhmmss in UTC."},
+        {{{"GTC", "GTD"}, {"EXPIRE_DATE", dasTimestamp(now)}}, "1;The expiry date has passed."},
+    };
+    for (const Bad& b : bad) {
+        EXPECT_EQ(entry(false, "B", 1.09000, 1000, b.extra), b.answer);
+        EXPECT_TRUE(engine->orders().empty());
+        EXPECT_TRUE(stored.orders.empty());
+    }
+
+    const std::string gtd = orderIdOf(entry(false, "B", 1.09000, 1000,
+                                            {{"GTC", "GTD"}, {"EXPIRE_DATE", dasTimestamp(later)}, {"RateS", "1.08000"},
+                                             {"RateL", "1.10000"}}));
+    ASSERT_FALSE(gtd.empty());
+    EXPECT_EQ(order(gtd)->expireDate, later);
+    EXPECT_EQ(stored.orders.at(0).expireDate, later);  // stored with its expiry
+    const std::string gtc = orderIdOf(entry(false, "B", 1.09000, 1000));
+    // Edited into a GTD order with an expiry of its own, and back.
+    const std::string edited = orderIdOf(entry(false, "B", 1.09000, 1000));
+    EXPECT_EQ(send(20, {{"OrderID", edited}, {"GTC", "GTD"}, {"EXPIRE_DATE", dasTimestamp(later + 1000)}}), "0");
+    EXPECT_EQ(order(edited)->expireDate, later + 1000);
+    EXPECT_EQ(send(20, {{"OrderID", edited}, {"GTC", "GTD"}}), "0");  // keeps its expiry
+    EXPECT_EQ(order(edited)->expireDate, later + 1000);
+    const size_t held = engine->orders().size();
+    ASSERT_EQ(held, 5u);
+
+    {
+        ChangeWriter w(world, later - 1);
+        engine->expireOrders(w);
+        EXPECT_TRUE(w.empty());
+    }
+    ChangeWriter w(world, later);
+    engine->expireOrders(w);
+    EXPECT_EQ(order(gtd), nullptr);
+    EXPECT_EQ(engine->orders().size(), held - 3);  // the entry, its stop and its limit
+    EXPECT_NE(order(gtc), nullptr);
+    EXPECT_NE(order(edited), nullptr);
+    EXPECT_EQ(w.change().removedOrders.size(), 3u);
+    last = w.pushes();
+    EXPECT_EQ(pushedKinds(), (std::vector<std::string>{"ORDER;D", "ORDER;D", "ORDER;D", "ACCT;U"}));
+
+    // Past its expiry, the edited order is not filled by a price that crosses it.
+    now = later + 1000;
+    setPrice("1", 1.08900, 1.08910);
+    EXPECT_NE(order(edited), nullptr);
+    EXPECT_EQ(tradeOpenedBy(edited), nullptr);
+    EXPECT_NE(tradeOpenedBy(gtc), nullptr);
+    ChangeWriter w2(world, now);
+    engine->expireOrders(w2);
+    EXPECT_EQ(order(edited), nullptr);
+    // After a fill or an expiry there is nothing left to expire.
+    ChangeWriter w3(world, now + kMsPerDay);
+    engine->expireOrders(w3);
+    EXPECT_TRUE(w3.empty());
+}
+
 } // namespace
 } // namespace pellora::dealer
 
@@ -521,7 +588,7 @@ namespace {
 TEST(EngineRandom, BooksStayConsistent) {
     for (uint32_t seed = 1; seed <= 8; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        std::vector<uint8_t> bytes(4000);
+        std::vector<uint8_t> bytes(6000);
         uint32_t x = seed * 2654435761u;
         for (uint8_t& b : bytes) {
             x ^= x << 13, x ^= x >> 17, x ^= x << 5;

@@ -151,12 +151,19 @@ private:
 
 namespace {
 
+// A row as its JSON text. Texts from clients need not be UTF-8: invalid bytes are
+// stored as U+FFFD rather than failing the whole group of changes.
+template <class T>
+std::string jsonText(const T& row) {
+    return nlohmann::json(row).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 template <class Rows, class Key, class Owner>
 Status upsert(StmtCache& cache, const char* sql, const Rows& rows, Key key, Owner owner) {
     if (rows.empty()) return Status::ok();
     Stmt st(cache.db(), cache.get(sql));
     for (const auto& row : rows)
-        if (Status s = st.bind(1, key(row)).bind(2, owner(row)).bind(3, nlohmann::json(row).dump()).run(); !s.isOk())
+        if (Status s = st.bind(1, key(row)).bind(2, owner(row)).bind(3, jsonText(row)).run(); !s.isOk())
             return s;
     return Status::ok();
 }
@@ -228,23 +235,35 @@ Status Store::seed(const World& world, const std::vector<PriceState>& prices, co
     return apply(c);
 }
 
-Status Store::apply(const Change& change) {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (Status s = exec("BEGIN IMMEDIATE"); !s.isOk()) return s;
-    Status s = applyLocked(change);
-    if (s.isOk()) s = exec("COMMIT");
-    if (!s.isOk()) (void)exec("ROLLBACK");
-    return s;
-}
+Status Store::apply(const Change& change) { return applyAll({&change}); }
 
 Status Store::applyAll(const std::vector<const Change*>& changes) {
     std::lock_guard<std::mutex> lock(mu_);
     if (Status s = exec("BEGIN IMMEDIATE"); !s.isOk()) return s;
+    // Nothing may leave the transaction open: a failure of any kind rolls it back.
     Status s = Status::ok();
-    for (const Change* c : changes)
-        if (s = applyLocked(*c); !s.isOk()) break;
-    if (s.isOk()) s = exec("COMMIT");
+    try {
+        s = applyAllLocked(changes);
+    } catch (const std::exception& e) {
+        s = Status::error(std::string("database: a change could not be written (") + e.what() + ")");
+    }
     if (!s.isOk()) (void)exec("ROLLBACK");
+    return s;
+}
+
+Status Store::applyAllLocked(const std::vector<const Change*>& changes) {
+    // Counters and settings repeat in every change of a group: each key is written
+    // once, with the value of the last change that set it.
+    std::map<std::string, std::string> meta;
+    Status s = Status::ok();
+    for (const Change* c : changes) {
+        if (s = applyLocked(*c); !s.isOk()) break;
+        for (const auto& [k, v] : c->meta) meta[k] = v;
+        if (c->schedule)
+            meta[kScheduleKey] = std::to_string(c->schedule->origin) + " " + std::to_string(c->schedule->nextTick);
+    }
+    if (s.isOk()) s = writeMeta(meta);
+    if (s.isOk()) s = exec("COMMIT");
     return s;
 }
 
@@ -277,15 +296,15 @@ Status Store::applyLocked(const Change& c) {
             if (s = st.bind(1, r.user).bind(2, r.requestId).bind(3, r.answeredAt).bind(4, r.answer).run(); !s.isOk())
                 break;
     }
-    std::map<std::string, std::string> meta = c.meta;
-    if (c.schedule)
-        meta[kScheduleKey] = std::to_string(c.schedule->origin) + " " + std::to_string(c.schedule->nextTick);
-    if (s.isOk()) {
-        Stmt st(db_, cache_->get("INSERT OR REPLACE INTO meta VALUES(?, ?)"));
-        for (const auto& [k, v] : meta)
-            if (s = st.bind(1, k).bind(2, v).run(); !s.isOk()) break;
-    }
     return s;
+}
+
+Status Store::writeMeta(const std::map<std::string, std::string>& meta) {
+    if (meta.empty()) return Status::ok();
+    Stmt st(db_, cache_->get("INSERT OR REPLACE INTO meta VALUES(?, ?)"));
+    for (const auto& [k, v] : meta)
+        if (Status s = st.bind(1, k).bind(2, v).run(); !s.isOk()) return s;
+    return Status::ok();
 }
 
 Status Store::load(UnixMs now, StoredState& out) {

@@ -133,6 +133,69 @@ TEST_F(StoreTest, CommittedChangesSurviveWithoutACleanClose) {
     EXPECT_EQ(st.meta["next_order_id"], "102");
 }
 
+// A group of changes commits as one: each counter ends with the value of the last
+// change that set it, and a failing member leaves nothing of the group behind.
+TEST_F(StoreTest, AGroupOfChangesCommitsAllOrNothing) {
+    auto store = open();
+    ASSERT_TRUE(store->seed(world, {}, TickSchedule{kNow, 0}).isOk());
+    Change a, b, c;
+    a.orders = {order("200", "01001")};
+    a.meta = {{"next_order_id", "201"}, {"next_trade_id", "7"}};
+    b.removedOrders = {"200"};
+    b.orders = {order("201", "01001")};
+    b.meta = {{"next_order_id", "202"}};
+    c.schedule = TickSchedule{kNow, 5};
+    ASSERT_TRUE(store->applyAll({&a, &b, &c}).isOk());
+    StoredState st;
+    ASSERT_TRUE(store->load(kNow, st).isOk());
+    ASSERT_EQ(st.orders.size(), 1u);
+    EXPECT_EQ(st.orders[0].orderId, "201");
+    EXPECT_EQ(st.meta["next_order_id"], "202");
+    EXPECT_EQ(st.meta["next_trade_id"], "7");
+    ASSERT_TRUE(st.schedule);
+    EXPECT_EQ(st.schedule->nextTick, 5);
+
+    // A member that cannot be written (a message without its user) fails the group.
+    Change good, bad;
+    good.orders = {order("300", "01001")};
+    good.meta = {{"next_order_id", "301"}};
+    MessageRecord m;
+    m.msgId = "M9";
+    bad.messages = {m};
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open((dir + "/state.db").c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw, "CREATE TRIGGER no_m9 BEFORE INSERT ON messages WHEN NEW.msg_id = 'M9' "
+                                "BEGIN SELECT RAISE(ABORT, 'refused'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    EXPECT_FALSE(store->applyAll({&good, &bad}).isOk());
+    StoredState after;
+    ASSERT_TRUE(store->load(kNow, after).isOk());
+    EXPECT_EQ(after.orders.size(), 1u);
+    EXPECT_EQ(after.meta["next_order_id"], "202");
+}
+
+// Texts from clients need not be UTF-8: a custom text or request ID of any bytes is
+// stored (invalid sequences as U+FFFD) instead of failing or throwing.
+TEST_F(StoreTest, StoresTextsThatAreNotUtf8) {
+    auto store = open();
+    ASSERT_TRUE(store->seed(world, {}, TickSchedule{kNow, 0}).isOk());
+    Change c;
+    OrderRecord o = order("400", "01001");
+    o.requestTxt = "caf\xe9";  // Latin-1
+    o.requestId = "\xff\xfeQ";
+    c.orders = {o};
+    Status st = Status::error("not run");
+    ASSERT_NO_THROW(st = store->applyAll({&c}));
+    ASSERT_TRUE(st.isOk()) << st.text();
+    StoredState loaded;
+    ASSERT_TRUE(store->load(kNow, loaded).isOk());
+    ASSERT_EQ(loaded.orders.size(), 1u);
+    EXPECT_EQ(loaded.orders[0].requestTxt, "caf\xef\xbf\xbd");
+    EXPECT_EQ(loaded.orders[0].requestId, "\xef\xbf\xbd\xef\xbf\xbdQ");
+}
+
 TEST_F(StoreTest, RemembersRequestsFor24Hours) {
     auto store = open();
     Change c;
