@@ -38,7 +38,16 @@ public:
         bool last = false;
         if (!take(requestID, account, last))
             return;
-        load(response, account);
+        if (!load(response, account)) {
+            // Nothing could be read: the table is not what the server holds, and
+            // saying Refreshed would hide that.
+            {
+                LockGuard<Mutex> lock(m_mutex);
+                m_pending.clear();
+            }
+            finish(ZelTableStatus::Failed);
+            return;
+        }
         if (last)
             finish(ZelTableStatus::Refreshed);
     }
@@ -109,16 +118,13 @@ private:
         table->endReload();
     }
 
-    void load(IZelResponse* response, const std::string& account)
+    // False when the answer could not be read at all (no session, no readers).
+    bool load(IZelResponse* response, const std::string& account)
     {
-        IZelSession* session = m_manager->getSession();
-        if (session == nullptr)
-            return;
-        RefPtr<IZelResponseReaderFactory> factory(session->getResponseReaderFactory(),
-                                                  RefPtr<IZelResponseReaderFactory>::adopt);
+        RefPtr<IZelResponseReaderFactory> factory = m_manager->readerFactory();
         auto* readers = dynamic_cast<ResponseReaderFactory*>(factory.get());
         if (readers == nullptr)
-            return;
+            return false;
         switch (m_table) {
         case ZelTable::Offers:
             reload(m_manager->getOffers().get(), [&] { readers->createOffersTableManagerReader(response); }, account);
@@ -144,6 +150,7 @@ private:
         default:
             break;
         }
+        return true;
     }
 
     RefPtr<TablesManager> m_manager;

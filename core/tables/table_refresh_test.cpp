@@ -87,6 +87,8 @@ public:
     }
     IZelResponseReaderFactory* getResponseReaderFactory() override
     {
+        if (readersWithheld)
+            return nullptr;
         readers->addRef();
         return readers.get();
     }
@@ -128,6 +130,7 @@ public:
     RefPtr<DasResponseReaderFactory> readers = adoptRef(new DasResponseReaderFactory());
     std::vector<IZelResponseListener*> listeners;
     std::vector<std::string> sent;
+    bool readersWithheld = false;
 };
 
 class Log : public TThreadSafeAddRefImpl<IZelTableListener> {
@@ -243,6 +246,19 @@ TEST_F(Refresh, FailuresAndRequestsThatCannotBeMade)
     EXPECT_EQ(log, expected) << "the Summary status is copied only once the request exists";
     summaryTable->refresh();
     EXPECT_EQ(summaryTable->getStatus(), ZelTableStatus::Refreshed) << "the Summary is never asked for";
+}
+
+TEST_F(Refresh, AnAnswerThatCannotBeReadFailsTheRefresh)
+{
+    trades->add(trade("T1", "A1", "1", true, 1000, 1.2).get());
+    trades->refresh();
+    session.readersWithheld = true;
+    const std::string text = "0\n" + tradeLine("T2", "A1", 2000) + "\n";
+    session.answer(session.sent.at(0), ZelResponseType::TradesTable, text.c_str());
+    EXPECT_EQ(trades->getStatus(), ZelTableStatus::Failed) << "nothing was loaded, so it is not Refreshed";
+    EXPECT_EQ(summaryTable->getStatus(), ZelTableStatus::Failed);
+    EXPECT_TRUE(trades->find("T1"));
+    EXPECT_FALSE(trades->find("T2"));
 }
 
 TEST_F(Refresh, OrdersAskPerAccountSkippingKind38)

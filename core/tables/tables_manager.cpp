@@ -247,6 +247,16 @@ void applyEntry(Table* table, IRow* row, ZelTableUpdateType type)
 
 } // namespace
 
+RefPtr<IZelResponseReaderFactory> TablesManager::readerFactory() const
+{
+    IZelSession* session = getSession();
+    if (session == nullptr)
+        return nullptr;
+    auto* zel = dynamic_cast<CZelSession*>(session);
+    return RefPtr<IZelResponseReaderFactory>(zel ? zel->updatesReaderFactory() : session->getResponseReaderFactory(),
+                                             RefPtr<IZelResponseReaderFactory>::adopt);
+}
+
 void TablesManager::processTablesUpdates(IZelResponse* response)
 {
     IZelSession* session = getSession();
@@ -256,8 +266,7 @@ void TablesManager::processTablesUpdates(IZelResponse* response)
     // Updates the server resends after a cut arrive before the session is Connected
     // again, when the public factory is withheld: they must not be lost.
     auto* zel = dynamic_cast<CZelSession*>(session);
-    RefPtr<IZelResponseReaderFactory> factory(zel ? zel->updatesReaderFactory() : session->getResponseReaderFactory(),
-                                              RefPtr<IZelResponseReaderFactory>::adopt);
+    RefPtr<IZelResponseReaderFactory> factory = readerFactory();
     if (!factory)
         return;
     RefPtr<IZelTablesUpdatesReader> reader(factory->createTablesUpdatesReader(response),

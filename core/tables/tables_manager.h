@@ -79,6 +79,10 @@ public:
     // Not reference counted: the session clears it before it goes.
     void setSession(IZelSession* session);
     IZelSession* getSession() const;
+    // The readers for the session's answers and pushed updates, whatever its status:
+    // what arrives while it reconnects (resent updates, a refresh's answer) must
+    // still reach the live tables. Null without a session.
+    RefPtr<IZelResponseReaderFactory> readerFactory() const;
 
     // The live tables, each with a reference for the caller, or null in mode 0.
     RefPtr<OffersTable> getOffers() const;
