@@ -158,21 +158,34 @@ std::string jsonText(const T& row) {
     return nlohmann::json(row).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-template <class Rows, class Key, class Owner>
-Status upsert(StmtCache& cache, const char* sql, const Rows& rows, Key key, Owner owner) {
-    if (rows.empty()) return Status::ok();
-    Stmt st(cache.db(), cache.get(sql));
-    for (const auto& row : rows)
-        if (Status s = st.bind(1, key(row)).bind(2, owner(row)).bind(3, jsonText(row)).run(); !s.isOk())
-            return s;
-    return Status::ok();
+// The last word of a group of changes on each row of a table: the row to write, or
+// null when the row is removed. Applying only that leaves the table as applying every
+// change in turn would, without writing rows that a later step replaces or removes
+// (an order filled at once is both written and removed by its own change).
+template <class Row>
+using LastWord = std::map<std::string, const Row*>;
+
+template <class Row, class Key>
+void settle(LastWord<Row>& last, const std::vector<Row>& rows, const std::vector<std::string>* removed, Key key) {
+    for (const Row& r : rows) last[key(r)] = &r;
+    if (removed)
+        for (const std::string& id : *removed) last[id] = nullptr;
 }
 
-Status removeAll(StmtCache& cache, const char* sql, const std::vector<std::string>& ids) {
-    if (ids.empty()) return Status::ok();
-    Stmt st(cache.db(), cache.get(sql));
-    for (const std::string& id : ids)
-        if (Status s = st.bind(1, id).run(); !s.isOk()) return s;
+template <class Row, class Owner>
+Status writeSettled(StmtCache& cache, const char* upsertSql, const char* removeSql, const LastWord<Row>& last,
+                    Owner owner) {
+    for (const auto& [id, row] : last) {
+        Status s = Status::ok();
+        if (row) {
+            Stmt st(cache.db(), cache.get(upsertSql));
+            s = st.bind(1, id).bind(2, owner(*row)).bind(3, jsonText(*row)).run();
+        } else {
+            Stmt st(cache.db(), cache.get(removeSql));
+            s = st.bind(1, id).run();
+        }
+        if (!s.isOk()) return s;
+    }
     return Status::ok();
 }
 
@@ -253,49 +266,60 @@ Status Store::applyAll(const std::vector<const Change*>& changes) {
 
 Status Store::applyAllLocked(const std::vector<const Change*>& changes) {
     // Counters and settings repeat in every change of a group: each key is written
-    // once, with the value of the last change that set it.
+    // once, with the value of the last change that set it. Rows likewise: each is
+    // written or removed once, as the last change of the group left it.
     std::map<std::string, std::string> meta;
-    Status s = Status::ok();
+    LastWord<AccountRecord> accounts;
+    LastWord<OrderRecord> orders;
+    LastWord<TradeRecord> trades;
+    LastWord<ClosedTradeRecord> closedTrades;
+    LastWord<MessageRecord> messages;
+    LastWord<PriceState> prices;
     for (const Change* c : changes) {
-        if (s = applyLocked(*c); !s.isOk()) break;
+        settle(accounts, c->accounts, nullptr, [](const AccountRecord& r) { return r.accountId; });
+        settle(orders, c->orders, &c->removedOrders, [](const OrderRecord& r) { return r.orderId; });
+        settle(trades, c->trades, &c->removedTrades, [](const TradeRecord& r) { return r.tradeId; });
+        settle(closedTrades, c->closedTrades, nullptr, [](const ClosedTradeRecord& r) { return r.tradeId; });
+        settle(messages, c->messages, &c->removedMessages, [](const MessageRecord& r) { return r.msgId; });
+        settle(prices, c->prices, nullptr, [](const PriceState& r) { return r.offerId; });
         for (const auto& [k, v] : c->meta) meta[k] = v;
         if (c->schedule)
             meta[kScheduleKey] = std::to_string(c->schedule->origin) + " " + std::to_string(c->schedule->nextTick);
     }
-    if (s.isOk()) s = writeMeta(meta);
-    if (s.isOk()) s = exec("COMMIT");
-    return s;
-}
-
-Status Store::applyLocked(const Change& c) {
     const auto none = [](const auto&) { return std::string(); };
-    Status s = upsert(*cache_, "INSERT OR REPLACE INTO accounts(account_id, data) VALUES(?1, ?3)", c.accounts,
-                      [](const AccountRecord& r) { return r.accountId; }, none);
+    Status s = writeSettled(*cache_, "INSERT OR REPLACE INTO accounts(account_id, data) VALUES(?1, ?3)",
+                            "DELETE FROM accounts WHERE account_id = ?", accounts, none);
     if (s.isOk())
-        s = upsert(*cache_, "INSERT OR REPLACE INTO orders VALUES(?1, ?2, ?3)", c.orders,
-                   [](const OrderRecord& r) { return r.orderId; }, [](const OrderRecord& r) { return r.accountId; });
-    if (s.isOk()) s = removeAll(*cache_, "DELETE FROM orders WHERE order_id = ?", c.removedOrders);
+        s = writeSettled(*cache_, "INSERT OR REPLACE INTO orders VALUES(?1, ?2, ?3)",
+                         "DELETE FROM orders WHERE order_id = ?", orders,
+                         [](const OrderRecord& r) { return r.accountId; });
     if (s.isOk())
-        s = upsert(*cache_, "INSERT OR REPLACE INTO trades VALUES(?1, ?2, ?3)", c.trades,
-                   [](const TradeRecord& r) { return r.tradeId; }, [](const TradeRecord& r) { return r.accountId; });
-    if (s.isOk()) s = removeAll(*cache_, "DELETE FROM trades WHERE trade_id = ?", c.removedTrades);
+        s = writeSettled(*cache_, "INSERT OR REPLACE INTO trades VALUES(?1, ?2, ?3)",
+                         "DELETE FROM trades WHERE trade_id = ?", trades,
+                         [](const TradeRecord& r) { return r.accountId; });
     if (s.isOk())
-        s = upsert(*cache_, "INSERT OR REPLACE INTO closed_trades VALUES(?1, ?2, ?3)", c.closedTrades,
-                   [](const ClosedTradeRecord& r) { return r.tradeId; },
-                   [](const ClosedTradeRecord& r) { return r.accountId; });
+        s = writeSettled(*cache_, "INSERT OR REPLACE INTO closed_trades VALUES(?1, ?2, ?3)",
+                         "DELETE FROM closed_trades WHERE trade_id = ?", closedTrades,
+                         [](const ClosedTradeRecord& r) { return r.accountId; });
     if (s.isOk())
-        s = upsert(*cache_, "INSERT OR REPLACE INTO messages VALUES(?1, ?2, ?3)", c.messages,
-                   [](const MessageRecord& r) { return r.msgId; }, [](const MessageRecord& r) { return r.user; });
-    if (s.isOk()) s = removeAll(*cache_, "DELETE FROM messages WHERE msg_id = ?", c.removedMessages);
+        s = writeSettled(*cache_, "INSERT OR REPLACE INTO messages VALUES(?1, ?2, ?3)",
+                         "DELETE FROM messages WHERE msg_id = ?", messages,
+                         [](const MessageRecord& r) { return r.user; });
     if (s.isOk())
-        s = upsert(*cache_, "INSERT OR REPLACE INTO prices(offer_id, data) VALUES(?1, ?3)", c.prices,
-                   [](const PriceState& r) { return r.offerId; }, none);
+        s = writeSettled(*cache_, "INSERT OR REPLACE INTO prices(offer_id, data) VALUES(?1, ?3)",
+                         "DELETE FROM prices WHERE offer_id = ?", prices, none);
     if (s.isOk()) {
         Stmt st(db_, cache_->get("INSERT OR REPLACE INTO requests VALUES(?, ?, ?, ?)"));
-        for (const RememberedRequest& r : c.requests)
-            if (s = st.bind(1, r.user).bind(2, r.requestId).bind(3, r.answeredAt).bind(4, r.answer).run(); !s.isOk())
-                break;
+        for (const Change* c : changes) {
+            for (const RememberedRequest& r : c->requests)
+                if (s = st.bind(1, r.user).bind(2, r.requestId).bind(3, r.answeredAt).bind(4, r.answer).run();
+                    !s.isOk())
+                    break;
+            if (!s.isOk()) break;
+        }
     }
+    if (s.isOk()) s = writeMeta(meta);
+    if (s.isOk()) s = exec("COMMIT");
     return s;
 }
 

@@ -96,8 +96,6 @@ public:
 private:
     explicit Store(sqlite3* db);
     Status exec(const char* sql);
-    // The rows of one change; its counters and schedule are the caller's to write.
-    Status applyLocked(const Change& change);
     Status applyAllLocked(const std::vector<const Change*>& changes);  // inside BEGIN; ends with COMMIT
     Status writeMeta(const std::map<std::string, std::string>& meta);
 

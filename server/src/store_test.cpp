@@ -176,6 +176,57 @@ TEST_F(StoreTest, AGroupOfChangesCommitsAllOrNothing) {
     EXPECT_EQ(after.meta["next_order_id"], "202");
 }
 
+// Within a group, each row ends as the last change that touched it left it, whatever
+// the earlier changes wrote or removed.
+TEST_F(StoreTest, EachRowEndsAsTheGroupsLastChangeLeftIt) {
+    auto store = open();
+    ASSERT_TRUE(store->seed(world, {}, TickSchedule{kNow, 0}).isOk());
+    TradeRecord old;
+    old.tradeId = "T-old";
+    old.accountId = "01001";
+    old.offerId = "1";
+    old.amount = 1000;
+    Change before;
+    before.trades = {old};
+    before.orders = {order("400", "01001")};
+    ASSERT_TRUE(store->apply(before).isOk());
+
+    Change a, b;
+    // Filled at once: written and removed by one change.
+    a.orders = {order("401", "01001")};
+    a.removedOrders = {"401"};
+    // Removed, then written again by a later change.
+    a.removedOrders.push_back("400");
+    OrderRecord again = order("400", "01001");
+    again.rate = 1.5;
+    b.orders = {again};
+    // Opened by one change and changed by the next; an older one closed.
+    TradeRecord t = old;
+    t.tradeId = "T-new";
+    t.amount = 2000;
+    a.trades = {t};
+    t.amount = 3000;
+    b.trades = {t};
+    b.removedTrades = {"T-old"};
+    AccountRecord acct = initialAccountRecord(*world.findAccount("01001"));
+    acct.balance = 1;
+    a.accounts = {acct};
+    acct.balance = 2;
+    b.accounts = {acct};
+    ASSERT_TRUE(store->applyAll({&a, &b}).isOk());
+
+    StoredState st;
+    ASSERT_TRUE(store->load(kNow, st).isOk());
+    ASSERT_EQ(st.orders.size(), 1u);
+    EXPECT_EQ(st.orders[0].orderId, "400");
+    EXPECT_EQ(st.orders[0].rate, 1.5);
+    ASSERT_EQ(st.trades.size(), 1u);
+    EXPECT_EQ(st.trades[0].tradeId, "T-new");
+    EXPECT_EQ(st.trades[0].amount, 3000);
+    for (const AccountRecord& r : st.accounts)
+        if (r.accountId == "01001") EXPECT_EQ(r.balance, 2);
+}
+
 // Texts from clients need not be UTF-8: a custom text or request ID of any bytes is
 // stored (invalid sequences as U+FFFD) instead of failing or throwing.
 TEST_F(StoreTest, StoresTextsThatAreNotUtf8) {
