@@ -250,12 +250,15 @@ bool runOffers(Context& cx, const OffersOptions& o) {
     }
     if (!o.symbol.empty() && rows.empty()) return fail(cx, kExitRefused, fmt::format("unknown symbol '{}'", o.symbol));
     const bool terminal = cx.format == OutputFormat::Table && ::isatty(STDOUT_FILENO);
-    if (terminal && o.watch) cx.out << "\x1b[H\x1b[2J";
-    t.print(cx.out, cx.format);
-    if (!o.watch) return true;
+    if (!o.watch) {
+        t.print(cx.out, cx.format);
+        return true;
+    }
 
     // Pushed prices: on a terminal the table is redrawn in place; piped, each
-    // changed offer is one more row (or JSON object).
+    // changed offer is one more row (or JSON object). The handler is in place
+    // before the first table is shown, so that no price pushed after a reader has
+    // seen that table is missed.
     std::mutex mutex;
     std::vector<Ref<IZelOfferRow>> changed;
     Ref<IZelResponseReaderFactory> readers = cx.client.readerFactory();
@@ -268,6 +271,8 @@ bool runOffers(Context& cx, const OffersOptions& o) {
             if (u->getUpdateTable(i) == ZelTable::Offers)
                 if (IZelOfferRow* r = u->getOfferRow(i)) changed.push_back(Ref<IZelOfferRow>::adopt(r));
     });
+    if (terminal) cx.out << "\x1b[H\x1b[2J";
+    t.print(cx.out, cx.format);
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(o.seconds ? static_cast<long long>(*o.seconds * 1000) : 1LL << 40);
     bool ok = true;
