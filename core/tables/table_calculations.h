@@ -167,12 +167,9 @@ private:
 template <class Row>
 void storeCalculated(Row& row, double& cell, int column, double value, bool calculated = true)
 {
-    if (!calculated)
-        value = 0;
-    const double before = cellValue(cell);
-    storeCellValue(cell, value);
-    row.setCellChanged(column, before != value || row.isCalculated(column) != calculated);
-    row.setCalculated(column, calculated);
+    CalculatedCells<Row> cells(row);
+    cells.store(cell, column, value, calculated);
+    cells.commit();
 }
 
 } // namespace zel
